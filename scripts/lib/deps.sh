@@ -1,0 +1,16 @@
+# Installs the Debian packages the build, the simulator and the tests need, when missing.
+bri_packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchmark-dev
+              nlohmann-json3-dev libcli11-dev libpcap-dev)
+
+bri_install_deps() {
+  local missing=()
+  for p in "${bri_packages[@]}" "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+}

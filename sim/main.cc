@@ -1,0 +1,2 @@
+// brisim: placeholder entry point until the simulator lands.
+int main() { return 1; }

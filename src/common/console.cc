@@ -1,0 +1,91 @@
+#include "common/console.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+#include "platform/platform.h"
+
+namespace {
+
+std::mutex capture_mutex;
+std::string* capture_text = nullptr;  // guarded by capture_mutex
+
+void AppendV(std::string& out, const char* format, va_list args) {
+  va_list measure;
+  va_copy(measure, args);
+  char small[256];
+  const int needed = std::vsnprintf(small, sizeof small, format, measure);
+  va_end(measure);
+  if (needed <= 0) return;
+  const auto length = static_cast<std::size_t>(needed);
+  if (length < sizeof small) {
+    out.append(small, length);
+    return;
+  }
+  const std::size_t start = out.size();
+  out.resize(start + length + 1);
+  std::vsnprintf(out.data() + start, length + 1, format, args);
+  out.resize(start + length);
+}
+
+}  // namespace
+
+void AppendF(std::string& out, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  AppendV(out, format, args);
+  va_end(args);
+}
+
+std::string FormatF(const char* format, ...) {
+  std::string out;
+  va_list args;
+  va_start(args, format);
+  AppendV(out, format, args);
+  va_end(args);
+  return out;
+}
+
+void ConsoleWrite(std::string_view text) {
+  {
+    std::lock_guard<std::mutex> lock(capture_mutex);
+    if (capture_text != nullptr) {
+      capture_text->append(text);
+      return;
+    }
+  }
+  PlatWriteStdout(text);
+}
+
+void ConsolePrintf(const char* format, ...) {
+  std::string out;
+  va_list args;
+  va_start(args, format);
+  AppendV(out, format, args);
+  va_end(args);
+  ConsoleWrite(out);
+}
+
+ConsoleCapture::ConsoleCapture() {
+  std::lock_guard<std::mutex> lock(capture_mutex);
+  capture_text = new std::string;
+}
+
+ConsoleCapture::~ConsoleCapture() {
+  std::lock_guard<std::mutex> lock(capture_mutex);
+  delete capture_text;
+  capture_text = nullptr;
+}
+
+std::string ConsoleCapture::text() const {
+  std::lock_guard<std::mutex> lock(capture_mutex);
+  return capture_text != nullptr ? *capture_text : std::string();
+}
+
+std::string ConsoleCapture::Take() {
+  std::lock_guard<std::mutex> lock(capture_mutex);
+  std::string out;
+  if (capture_text != nullptr) out.swap(*capture_text);
+  return out;
+}

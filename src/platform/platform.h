@@ -1,0 +1,105 @@
+// The narrow interface through which both tools reach the operating system.
+//
+// One backend per system implements it: win32/ makes the real Win32 calls, posix/ stands in for
+// them on Linux (device sockets under BRI_DEVICE_DIR, a registry export file, BRI_OS, a raw-mode
+// terminal and signals). The tools' code uses only these plain types and functions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// ---- Driver device --------------------------------------------------------------------------
+
+// Opaque handle of an opened driver device; kInvalidDevice when nothing is open.
+using DeviceHandle = std::intptr_t;
+inline constexpr DeviceHandle kInvalidDevice = -1;
+
+// Device control code of the driver's one command interface.
+inline constexpr std::uint32_t kDriverIoControl = 0x160040;
+
+// Opens a device path such as "\\.\TESSIX0" for reading and writing, shared, as an existing
+// device (CreateFileA with FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL). kInvalidDevice on failure.
+DeviceHandle PlatOpenDevice(const char* path);
+
+// One synchronous device I/O control call (DeviceIoControl without OVERLAPPED). On success the
+// output buffer has received *returned bytes (at most out_len) and true is returned; on failure
+// the output buffer is left untouched and false is returned. Calls from several threads on one
+// handle are allowed; they never interleave on the device.
+bool PlatDeviceControl(DeviceHandle device, std::uint32_t code, const void* in, std::uint32_t in_len,
+                       void* out, std::uint32_t out_len, std::uint32_t* returned);
+
+// Closes the handle (CloseHandle). A later call on it fails cleanly.
+void PlatCloseDevice(DeviceHandle device);
+
+// ---- Operating system version ---------------------------------------------------------------
+
+inline constexpr std::uint32_t kPlatformWin32Windows = 1;  // Windows 95
+inline constexpr std::uint32_t kPlatformWin32Nt = 2;       // Windows NT
+
+struct OsVersion {
+  std::uint32_t major = 0;
+  std::uint32_t minor = 0;
+  std::uint32_t build = 0;
+  std::uint32_t platform_id = 0;
+};
+
+// GetVersionExA: false when the query fails (*version then stays zero).
+bool PlatGetVersion(OsVersion* version);
+
+// ---- Registry (HKEY_LOCAL_MACHINE, read only) -----------------------------------------------
+
+inline constexpr long kRegOk = 0;
+inline constexpr long kRegFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
+inline constexpr long kRegMoreData = 234;    // ERROR_MORE_DATA
+
+// Reads a value of a key under HKEY_LOCAL_MACHINE in its single-byte (ANSI) form, as
+// RegOpenKeyExA + RegQueryValueExA + RegCloseKey would. *size is the buffer's size on entry and the
+// value's size on return. Returns kRegOk, kRegFileNotFound or kRegMoreData (or another Win32 code).
+long PlatRegQueryValue(const char* key_path, const char* value_name, char* buffer, std::uint32_t* size);
+
+// ---- Console --------------------------------------------------------------------------------
+
+// Writes text to standard output as one write and flushes it, also into a pipe or file.
+void PlatWriteStdout(std::string_view text);
+
+// Reads one decimal integer from standard input the way scanf("%d") does, without buffering past
+// the number, so that keys read later with PlatReadKeys follow on in order. The newline that ends
+// an answer belongs to the answer and is consumed with it. False when no number can be read.
+bool PlatReadMenuNumber(long* value);
+
+// Puts the console into key mode: no line input, no echo, control keys still delivered as
+// Ctrl-C / Ctrl-Break. The previous mode is restored by PlatRestoreConsole and on every exit.
+// False when standard input is not available at all.
+bool PlatBeginKeyMode();
+void PlatRestoreConsole();
+
+// Blocks until keys are available and stores up to max of them. Returns the count, 0 at the end of
+// input (no more keys will ever come), -1 on an error.
+int PlatReadKeys(char* buffer, int max);
+
+// Console control events.
+inline constexpr std::uint32_t kCtrlCEvent = 0;
+inline constexpr std::uint32_t kCtrlBreakEvent = 1;
+inline constexpr std::uint32_t kCtrlCloseEvent = 2;
+inline constexpr std::uint32_t kCtrlShutdownEvent = 6;
+
+// Installs the console control handler (SetConsoleCtrlHandler). The handler runs on a thread of
+// its own; when it returns false the process ends as the event's default action says.
+using CtrlHandler = bool (*)(std::uint32_t event);
+bool PlatSetCtrlHandler(CtrlHandler handler);
+
+// ---- Time -----------------------------------------------------------------------------------
+
+// Milliseconds since system start, wrapping at 2^32 (GetTickCount).
+std::uint32_t PlatTickCount();
+void PlatSleep(std::uint32_t milliseconds);
+
+struct SystemTime {
+  std::uint16_t year = 0, month = 0, day_of_week = 0, day = 0;
+  std::uint16_t hour = 0, minute = 0, second = 0, milliseconds = 0;
+};
+
+// FileTimeToLocalFileTime followed by FileTimeToSystemTime: a FILETIME (100 ns units since
+// 1601-01-01 UTC) as local time. False when either conversion fails.
+bool PlatFileTimeToLocal(std::uint64_t file_time, SystemTime* local);

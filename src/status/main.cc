@@ -1,0 +1,2 @@
+// linestat: placeholder entry point until the status tool lands.
+int main() { return 1; }

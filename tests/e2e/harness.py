@@ -1,0 +1,135 @@
+"""Runs the real tools against brisim for the end-to-end tests.
+
+Programs come from the environment that ctest sets: BRI_LAPMON, BRI_LINESTAT, BRI_BRISIM.
+BRI_WRAP, when set, is a command put in front of the tools (for example "wine" for the Windows
+build). Every simulator gets a fresh device folder of its own (BRI_DEVICE_DIR), so tests can run
+side by side.
+"""
+
+import json
+import os
+import shlex
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+LAPMON = os.environ.get("BRI_LAPMON", "lapmon")
+LINESTAT = os.environ.get("BRI_LINESTAT", "linestat")
+BRISIM = os.environ.get("BRI_BRISIM", "brisim")
+WRAP = shlex.split(os.environ.get("BRI_WRAP", ""))
+
+
+class Sim:
+    """One brisim process serving a device folder; stopped when the with-block ends."""
+
+    def __init__(self, scenario=None, devices=("TESSIX0",), extra_args=(), start=True):
+        self.dir = tempfile.mkdtemp(prefix="bri-e2e-")
+        self.log_path = os.path.join(self.dir, "brisim.log")
+        self.scenario_path = None
+        self.procs = []
+        if scenario is not None:
+            self.scenario_path = os.path.join(self.dir, "scenario.json")
+            with open(self.scenario_path, "w") as f:
+                json.dump(scenario, f)
+        self.devices = list(devices)
+        self.extra_args = list(extra_args)
+        if start:
+            self.start()
+
+    def start(self):
+        for device in self.devices:
+            args = [BRISIM, "--dir", self.dir, "--device", device, "--log", self.log_path]
+            if self.scenario_path:
+                args += ["--scenario", self.scenario_path]
+            args += self.extra_args
+            proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE)
+            self.procs.append(proc)
+            sock = os.path.join(self.dir, device)
+            deadline = time.monotonic() + 10
+            while not os.path.exists(sock):
+                if proc.poll() is not None:
+                    raise RuntimeError("brisim ended: %s" % proc.stderr.read().decode())
+                if time.monotonic() > deadline:
+                    raise RuntimeError("brisim did not start listening on %s" % sock)
+                time.sleep(0.01)
+
+    def stop(self):
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.terminate()
+                try:
+                    proc.wait(5)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+            for stream in (proc.stdout, proc.stderr):
+                if stream:
+                    stream.close()
+        self.procs = []
+
+    def env(self, **extra):
+        env = dict(os.environ)
+        env["BRI_DEVICE_DIR"] = self.dir
+        env.setdefault("TZ", "UTC")
+        env["BRI_REGISTRY"] = extra.pop("registry", os.path.join(self.dir, "no-registry.reg"))
+        env.update({k: str(v) for k, v in extra.items()})
+        return env
+
+    def log(self):
+        """The requests brisim has received so far, one dict per request, in order."""
+        if not os.path.exists(self.log_path):
+            return []
+        with open(self.log_path) as f:
+            return [json.loads(line) for line in f if line.strip()]
+
+    def requests(self, opcode=None):
+        return [r for r in self.log() if opcode is None or r["opcode"] == opcode]
+
+    def write_file(self, name, text):
+        path = os.path.join(self.dir, name)
+        with open(path, "w", newline="") as f:
+            f.write(text)
+        return path
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def run(program, args, sim=None, input=b"", timeout=30, env=None, **env_extra):
+    """Runs a tool to its end with the given standard input; returns the CompletedProcess."""
+    if env is None:
+        env = sim.env(**env_extra) if sim else dict(os.environ, **{k: str(v) for k, v in env_extra.items()})
+    return subprocess.run(WRAP + [program] + list(args), input=input, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, env=env, timeout=timeout)
+
+
+def start(program, args, sim=None, env=None, **env_extra):
+    """Starts a tool with a pipe for standard input and output; the caller ends it."""
+    if env is None:
+        env = sim.env(**env_extra) if sim else dict(os.environ, **{k: str(v) for k, v in env_extra.items()})
+    return subprocess.Popen(WRAP + [program] + list(args), stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+
+
+def wait_for_log(sim, predicate, timeout=10.0):
+    """Waits until predicate(log) is true; returns the log."""
+    deadline = time.monotonic() + timeout
+    while True:
+        log = sim.log()
+        if predicate(log):
+            return log
+        if time.monotonic() > deadline:
+            raise AssertionError("brisim log never matched; last log: %r" % log[-10:])
+        time.sleep(0.05)
+
+
+def interrupt(proc, sig=signal.SIGINT):
+    proc.send_signal(sig)
