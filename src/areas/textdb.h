@@ -1,0 +1,12 @@
+// The message text database: a read-only byte image of named sections of key/text pairs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+extern const std::uint8_t textdb_dat[];
+extern const std::size_t textdb_size;
+
+// The text of `key` in `section` of the image, or null. Section and key match whole, ignoring letter
+// case. `image_size` bounds every read of the image.
+const char* db_lookup(const std::uint8_t* image, std::size_t image_size, const char* section, const char* key);

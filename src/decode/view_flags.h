@@ -1,0 +1,11 @@
+// The three view switches of the trace tool: 0 = off, anything else = on. Written by the options
+// and the keyboard thread at any moment, read by the decode thread for every frame; a late view of
+// a change is harmless, so relaxed atomics suffice.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+extern std::atomic<std::int32_t> ShowRaw;
+extern std::atomic<std::int32_t> ShowL2;
+extern std::atomic<std::int32_t> ShowL3;
