@@ -171,10 +171,4 @@ TEST_F(FrameDisplay, WhichViewsPrint) {
   }
 }
 
-TEST_F(FrameDisplay, LineNameAppearsAsGiven) {
-  const Views views(true, false, false);
-  EXPECT_EQ(Decode(MakeEntry(0, {0x00}), "Tessix1 LINE1 (U)"),
-            "\n03:04:05:07 Tessix1 LINE1 (U) (T)\nRawFrame\n  00 \n");
-}
-
 }  // namespace

@@ -102,12 +102,6 @@ TEST(Q921, TeiManagement) {
   }
 }
 
-TEST(Q921, NetworkSideIndentsEveryLine) {
-  const LapdResult r = Lapd(0, {0x01, 0x01}, 1);
-  EXPECT_EQ(r.text, kNet + "Q.921 Decode\n" + kNet + "  Sapi: 00 Tei: 064 C/R: C\n" + kNet +
-                        "  RR    P/F: F Nr: 000\n");
-}
-
 // Whole frames: a TEI request leaves nothing for the Q.931 view; a SAPI 63 frame that is not TEI
 // management, and a SAPI 0 frame starting 0x0F, reach the Q.931 view as not Q.931.
 TEST(Q921, WhatReachesTheQ931View) {

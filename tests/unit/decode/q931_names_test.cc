@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 
 namespace {
 
@@ -75,16 +74,6 @@ TEST(CauseNames, ValuesKeepTheirSpellingAndFallback) {
   EXPECT_STREQ(GetCauseValueInClass(0), "CauseValue-0000");
   EXPECT_STREQ(GetCauseValueInClass(10), "CauseValue-000A");
   EXPECT_STREQ(GetCauseValueInClass(0x1234), "CauseValue-1234");
-}
-
-// Every cause value from 0 to 127 has either a name or its fallback; 67 of them have names.
-TEST(CauseNames, SixtySevenNamedValues) {
-  int named = 0;
-  for (unsigned value = 0; value < 128; ++value) {
-    const std::string name = GetCauseValueInClass(static_cast<std::uint16_t>(value));
-    if (name.rfind("CauseValue-", 0) != 0) ++named;
-  }
-  EXPECT_EQ(named, 67);
 }
 
 }  // namespace

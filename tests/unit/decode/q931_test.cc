@@ -159,12 +159,6 @@ TEST(Q931, Codesets) {
   }
 }
 
-// A shift holds for one message only.
-TEST(Q931, CodesetStartsAtZeroForEveryMessage) {
-  EXPECT_EQ(Elements({0x96}), "  [LShift 6  ] 96\n");
-  EXPECT_EQ(Elements({0x32, 0x00}), "  [<unknown> ] 32 (00)\n");
-}
-
 TEST(Q931, NotQ931RowsOfTenThenNine) {
   std::vector<std::uint8_t> field = {0x09};
   for (std::uint8_t i = 1; i < 20; ++i) field.push_back(i);
