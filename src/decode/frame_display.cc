@@ -81,7 +81,8 @@ void DecodeTraceFrame(const char* lineName, TraceEntryBytes entry) {
   std::uint64_t timeStamp = 0;
   ReadLE64(record, kTimeStampOffset, &timeStamp);
   const std::uint32_t direction = GetLE32(record, kDirectionOffset);
-  const std::int32_t frameLength = ClampFrameLength(static_cast<std::int32_t>(GetLE32(record, kFrameLengthOffset)));
+  const std::int32_t frameLength =
+      ClampFrameLength(static_cast<std::int32_t>(GetLE32(record, kFrameLengthOffset)));
   const ByteSpan frame = record.subspan(kFrameDataOffset, static_cast<std::size_t>(frameLength));
 
   DecodeContext context;

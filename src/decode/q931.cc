@@ -30,43 +30,36 @@ void AppendContentRows(std::string& text, const char* indent, ByteSpan octets) {
   }
 }
 
-// The detail of a Cause element: location, class and cause value as text, then the diagnostics.
-// contents are the element's content octets that the frame holds (at most length of them).
+// The detail of a Cause element: location, class and cause value as text, then the diagnostics,
+// then a newline (an empty line when there are no diagnostics). contents are the element's
+// content octets that the frame holds, at most length of them.
 //
 // Bit 8 of the location octet marks it as the last octet of its group. When the bit is 0 the
 // optional recommendation octet follows, and the cause value octet comes after that.
 //
 // A field beyond the element's length shows "Cause ends early" in place of the missing lines.
-// A field beyond the end of the frame ends the detail silently; the caller then says the frame
-// ends early.
+// A field beyond the end of the frame ends the detail at once; the caller then says that the
+// frame ends early.
 void AppendCauseDetail(std::string& text, const char* indent, std::size_t length, ByteSpan contents) {
-  std::uint8_t location = 0;
-  std::uint8_t cause = 0;
-  std::size_t causeIndex = 0;
-  bool causeShown = false;
-  if (length >= 1 && ReadU8(contents, 0, &location)) {
-    AppendF(text, "%s    %s\n", indent, GetGeneralLocation(static_cast<std::uint8_t>(location & 0x0F)));
-    causeIndex = (location & 0x80) != 0 ? 1 : 2;
-    if (length > causeIndex && ReadU8(contents, causeIndex, &cause)) {
-      AppendF(text, "%s    %s\n", indent, GetCauseClass(static_cast<std::uint8_t>((cause & 0x70) >> 4)));
-      AppendF(text, "%s    %s\n", indent, GetCauseValueInClass(static_cast<std::uint8_t>(cause & 0x7F)));
-      causeShown = true;
-    } else if (length > causeIndex) {
-      return;  // the frame ends before the cause value octet
-    }
-  } else if (length >= 1) {
-    return;  // the frame ends before the location octet
-  }
+  const auto causeEndsEarly = [&] { AppendF(text, "%s    Cause ends early\n\n", indent); };
 
-  if (!causeShown) {
-    AppendF(text, "%s    Cause ends early\n", indent);
-  } else {
-    const std::size_t firstDiagnostic = causeIndex + 1;
-    if (length > firstDiagnostic) {
-      // This line starts at the left margin, for network-side frames too.
-      text += "Diagnostics: ";
-      AppendContentRows(text, indent, contents.subspan(std::min(firstDiagnostic, contents.size())));
-    }
+  if (length < 1) return causeEndsEarly();
+  std::uint8_t location = 0;
+  if (!ReadU8(contents, 0, &location)) return;
+  AppendF(text, "%s    %s\n", indent, GetGeneralLocation(static_cast<std::uint8_t>(location & 0x0F)));
+
+  const std::size_t causeIndex = (location & 0x80) != 0 ? 1 : 2;
+  if (length <= causeIndex) return causeEndsEarly();
+  std::uint8_t cause = 0;
+  if (!ReadU8(contents, causeIndex, &cause)) return;
+  AppendF(text, "%s    %s\n", indent, GetCauseClass(static_cast<std::uint8_t>((cause & 0x70) >> 4)));
+  AppendF(text, "%s    %s\n", indent, GetCauseValueInClass(static_cast<std::uint8_t>(cause & 0x7F)));
+
+  const std::size_t firstDiagnostic = causeIndex + 1;
+  if (length > firstDiagnostic) {
+    // This line starts at the left margin, for network-side frames too.
+    text += "Diagnostics: ";
+    AppendContentRows(text, indent, contents.subspan(std::min(firstDiagnostic, contents.size())));
   }
   text += '\n';
 }
@@ -86,6 +79,84 @@ void AppendNotQ931(std::string& text, const char* indent, ByteSpan octets) {
   }
 }
 
+// The message header behind the protocol discriminator.
+struct MessageHeader {
+  std::uint16_t callReference = 0;
+  bool callReferenceFlag = false;
+  std::uint16_t messageType = 0;  // the type octet, or 0x8000 + the octet after an escape
+};
+
+// Reads the call reference length n, the n call reference octets and the message type, starting
+// at pos and leaving pos behind them. False when the message ends inside the header.
+bool ReadHeader(ByteSpan message, std::size_t& pos, MessageHeader& header) {
+  std::uint8_t lengthOctet = 0;
+  if (!ReadU8(message, pos++, &lengthOctet)) return false;
+  const std::size_t n = lengthOctet & 0x0FU;
+  for (std::size_t i = 0; i < n; ++i) {
+    std::uint8_t octet = 0;
+    if (!ReadU8(message, pos++, &octet)) return false;
+    if (i == 0) {
+      // Bit 8 of the first octet is the flag, not part of the value.
+      header.callReferenceFlag = (octet & 0x80) != 0;
+      header.callReference = static_cast<std::uint16_t>(octet & 0x7F);
+    } else {
+      // A call reference longer than two octets keeps its last two.
+      header.callReference = static_cast<std::uint16_t>((header.callReference << 8) + octet);
+    }
+  }
+  std::uint8_t type = 0;
+  if (!ReadU8(message, pos++, &type)) return false;
+  header.messageType = type;
+  if (type == 0) {  // the escape: the type is in the next octet
+    if (!ReadU8(message, pos++, &type)) return false;
+    header.messageType = static_cast<std::uint16_t>(0x8000 + type);
+  }
+  return true;
+}
+
+// Appends one line per information element from pos to the end of the message. False when the
+// message ends inside an element.
+//
+// A locking shift (0x90-0x97) changes the codeset for the rest of the message; a non-locking shift
+// (0x98-0x9F) names only the element right after it in its codeset. A shift octet is itself named
+// in the codeset active before it.
+bool AppendElements(std::string& text, const char* indent, ByteSpan message, std::size_t pos) {
+  std::int32_t lockedCodeset = 0;
+  std::int32_t nextCodeset = -1;  // codeset of the next element only, after a non-locking shift
+  while (pos < message.size()) {
+    const std::uint8_t identifier = message[pos];
+    const std::int32_t codeset = nextCodeset >= 0 ? nextCodeset : lockedCodeset;
+    nextCodeset = -1;
+
+    if ((identifier & 0x80) != 0) {  // single-octet element
+      AppendF(text, "%s  [%-10.10s] %2.2X\n", indent, GetElementName(identifier, codeset), identifier);
+      if ((identifier & 0xF0) == 0x90) {
+        if ((identifier & 0x08) != 0) {
+          nextCodeset = identifier & 0x07;
+        } else {
+          lockedCodeset = identifier & 0x07;
+        }
+      }
+      ++pos;
+      continue;
+    }
+
+    std::uint8_t length = 0;
+    if (!ReadU8(message, pos + 1, &length)) return false;
+    AppendF(text, "%s  [%-10.10s] %2.2X (%2.2X)", indent, GetElementName(identifier, codeset), identifier,
+            length);
+    const std::size_t contentStart = pos + 2;
+    const ByteSpan contents =
+        message.subspan(contentStart, std::min<std::size_t>(length, message.size() - contentStart));
+    AppendContentRows(text, indent, contents);
+    text += '\n';
+    if (identifier == kCauseIdentifier) AppendCauseDetail(text, indent, length, contents);
+    if (contents.size() < length) return false;
+    pos = contentStart + length;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string FormatL3Frame(std::uint8_t sapi, std::uint32_t direction, std::int32_t& remaining,
@@ -99,97 +170,21 @@ std::string FormatL3Frame(std::uint8_t sapi, std::uint32_t direction, std::int32
   std::uint8_t discriminator = 0;
   if (sapi != 0 || !ReadU8(message, 0, &discriminator) || discriminator != kQ931Discriminator) {
     AppendNotQ931(text, indent, message);
+    text += '\n';
     remaining = 0;
     return text;
   }
 
-  // Header: discriminator, call reference length n, n call reference octets, message type (a zero
-  // type octet is the escape: the type is in the octet after it).
   std::size_t pos = 1;
-  bool endsEarly = false;
-  std::uint8_t lengthOctet = 0;
-  std::uint16_t callReference = 0;
-  bool callReferenceFlag = false;
-  std::uint16_t messageType = 0;
-  if (!ReadU8(message, pos++, &lengthOctet)) {
-    endsEarly = true;
-  } else {
-    const std::size_t n = lengthOctet & 0x0FU;
-    for (std::size_t i = 0; i < n && !endsEarly; ++i) {
-      std::uint8_t octet = 0;
-      if (!ReadU8(message, pos++, &octet)) {
-        endsEarly = true;
-      } else if (i == 0) {
-        callReferenceFlag = (octet & 0x80) != 0;
-        callReference = static_cast<std::uint16_t>(octet & 0x7F);
-      } else {
-        // A call reference longer than two octets keeps its last two.
-        callReference = static_cast<std::uint16_t>((callReference << 8) + octet);
-      }
-    }
-    std::uint8_t type = 0;
-    if (!endsEarly && ReadU8(message, pos++, &type)) {
-      messageType = type;
-      if (type == 0) {
-        if (ReadU8(message, pos++, &type)) {
-          messageType = static_cast<std::uint16_t>(0x8000 + type);
-        } else {
-          endsEarly = true;
-        }
-      }
-    } else {
-      endsEarly = true;
-    }
+  MessageHeader header;
+  bool complete = ReadHeader(message, pos, header);
+  if (complete) {
+    AppendF(text, "%s  Crv=%3.3d(%c) %s\n", indent, header.callReference,
+            header.callReferenceFlag ? 'O' : 'T', GetMessageTypeName(header.messageType));
+    complete = AppendElements(text, indent, message, pos);
   }
-
-  if (!endsEarly) {
-    AppendF(text, "%s  Crv=%3.3d(%c) %s\n", indent, callReference, callReferenceFlag ? 'O' : 'T',
-            GetMessageTypeName(messageType));
-
-    // Elements. A locking shift (0x90-0x97) changes the codeset for the rest of the message; a
-    // non-locking shift (0x98-0x9F) names only the element right after it in its codeset. A shift
-    // octet is itself named in the codeset active before it.
-    std::int32_t lockedCodeset = 0;
-    std::int32_t nextCodeset = -1;  // codeset of the next element only, after a non-locking shift
-    while (pos < message.size()) {
-      const std::uint8_t identifier = message[pos];
-      const std::int32_t codeset = nextCodeset >= 0 ? nextCodeset : lockedCodeset;
-      nextCodeset = -1;
-      if ((identifier & 0x80) != 0) {
-        AppendF(text, "%s  [%-10.10s] %2.2X\n", indent, GetElementName(identifier, codeset), identifier);
-        if ((identifier & 0xF0) == 0x90) {
-          if ((identifier & 0x08) != 0) {
-            nextCodeset = identifier & 0x07;
-          } else {
-            lockedCodeset = identifier & 0x07;
-          }
-        }
-        ++pos;
-        continue;
-      }
-
-      std::uint8_t length = 0;
-      if (!ReadU8(message, pos + 1, &length)) {
-        endsEarly = true;
-        break;
-      }
-      AppendF(text, "%s  [%-10.10s] %2.2X (%2.2X)", indent, GetElementName(identifier, codeset), identifier,
-              length);
-      const std::size_t contentStart = pos + 2;
-      const ByteSpan contents =
-          message.subspan(contentStart, std::min<std::size_t>(length, message.size() - contentStart));
-      AppendContentRows(text, indent, contents);
-      text += '\n';
-      if (identifier == kCauseIdentifier) AppendCauseDetail(text, indent, length, contents);
-      if (contents.size() < length) {
-        endsEarly = true;
-        break;
-      }
-      pos = contentStart + length;
-    }
-  }
-
-  if (endsEarly) AppendFrameEndsEarly(text, indent);
+  if (!complete) AppendFrameEndsEarly(text, indent);
+  text += '\n';  // the view ends with an empty line
   cursor += message.size();
   remaining = 0;
   return text;
@@ -201,7 +196,6 @@ void ShowL3Frame(DecodeContext* context, const char* lineName, std::uint64_t tim
     ShowTimeStamp(direction, timeStamp, lineName);
     context->stampShown = 1;
   }
-  std::string text = FormatL3Frame(sapi, direction, remaining, cursor);
-  text += '\n';
+  const std::string text = FormatL3Frame(sapi, direction, remaining, cursor);
   if (ShowL3.load(std::memory_order_relaxed) != 0) ConsoleWrite(text);
 }

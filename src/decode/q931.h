@@ -7,7 +7,8 @@
 
 #include "decode/frame_display.h"
 
-// Decodes the information field that starts at cursor and returns the view's text. On return
+// Decodes the information field that starts at cursor and returns the view's text as printed,
+// closing newline included. On return
 // remaining is 0; the cursor stands behind the decoded octets, or where it was after a dump of
 // a field that is not Q.931 (SAPI other than 0, or a protocol discriminator other than 0x08).
 std::string FormatL3Frame(std::uint8_t sapi, std::uint32_t direction, std::int32_t& remaining,

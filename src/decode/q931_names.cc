@@ -19,6 +19,9 @@ constexpr const char* FindName(const std::array<NameEntry, N>& table, std::uint3
   return nullptr;
 }
 
+// One row per line, so that each table reads as a list.
+// clang-format off
+
 // Message types; the escape form is 0x8000 + the octet after the zero type octet.
 constexpr auto kMessageTypes = std::to_array<NameEntry>({
     {0x0000, "ESCAPE"},
@@ -226,6 +229,8 @@ constexpr auto kCauseValues = std::to_array<NameEntry>({
     {0x7F, "Interworking, unspecified"},
 });
 static_assert(kCauseValues.size() == 67);
+
+// clang-format on
 
 // The fallback texts fit the 32-character result buffers.
 constexpr std::size_t kRetBufSize = 32;

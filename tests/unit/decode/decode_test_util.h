@@ -26,7 +26,8 @@ inline std::uint64_t FileTimeAt(unsigned milliseconds) {
 
 // An entry holding the frame octets; FrameLength is their count unless given.
 inline Entry MakeEntry(std::uint32_t direction, const std::vector<std::uint8_t>& frame,
-                       std::optional<std::int32_t> frameLength = std::nullopt, std::uint64_t fileTime = FileTimeAt(7)) {
+                       std::optional<std::int32_t> frameLength = std::nullopt,
+                       std::uint64_t fileTime = FileTimeAt(7)) {
   Entry entry{};
   const MutableByteSpan bytes(entry);
   WriteLE32(bytes, kTimeStampOffset, static_cast<std::uint32_t>(fileTime));

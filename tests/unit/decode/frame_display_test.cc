@@ -65,7 +65,8 @@ TEST_F(FrameDisplay, RawRowsOfNine) {
       {0, {0x00, 0x81, 0x7F}, "RawFrame\n  00 81 7f \n"},
       {0, {1, 2, 3, 4, 5, 6, 7, 8, 0xAB}, "RawFrame\n  01 02 03 04 05 06 07 08 ab \n"},
       {0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 0xFF}, "RawFrame\n  01 02 03 04 05 06 07 08 09 \n  ff \n"},
-      {1, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+      {1,
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
        kNet + "RawFrame\n" + kNet + "  01 02 03 04 05 06 07 08 09 \n" + kNet + "  0a \n"},
   };
   for (const Case& c : cases) {
@@ -96,7 +97,8 @@ TEST_F(FrameDisplay, AddressAndCommandResponseLetter) {
     const std::string text = Decode(MakeEntry(c.direction, {c.a1, c.a2, 0x7F}));
     const std::string indent = c.direction != 0 ? kNet : "";
     EXPECT_NE(text.find("\n" + indent + c.addressLine), std::string::npos)
-        << "direction " << c.direction << " a1 " << int{c.a1} << "\n" << text;
+        << "direction " << c.direction << " a1 " << int{c.a1} << "\n"
+        << text;
   }
 }
 

@@ -101,8 +101,7 @@ TEST_F(MalformedFrame, ShortQ931Fields) {
       {{0x08, 0x01, 0x01, 0x05, 0x08, 0x02, 0x00, 0x80},  // recommendation octet but no cause value
        setup + "  [Cause     ] 08 (02) 00 80\n    User\n    Cause ends early\n\n"},
       // Cause elements cut off by the end of the frame.
-      {{0x08, 0x01, 0x01, 0x05, 0x08, 0x03},
-       setup + "  [Cause     ] 08 (03)\n  Frame ends early\n"},
+      {{0x08, 0x01, 0x01, 0x05, 0x08, 0x03}, setup + "  [Cause     ] 08 (03)\n  Frame ends early\n"},
       {{0x08, 0x01, 0x01, 0x05, 0x08, 0x03, 0x80},
        setup + "  [Cause     ] 08 (03) 80\n    User\n  Frame ends early\n"},
       {{0x08, 0x01, 0x01, 0x05, 0x08, 0x05, 0x80, 0x90, 0x01},
@@ -112,7 +111,7 @@ TEST_F(MalformedFrame, ShortQ931Fields) {
   for (const Case& c : cases) {
     std::int32_t remaining = static_cast<std::int32_t>(c.field.size());
     const std::uint8_t* cursor = c.field.data();
-    EXPECT_EQ(FormatL3Frame(0, 0, remaining, cursor), c.expected);
+    EXPECT_EQ(FormatL3Frame(0, 0, remaining, cursor), c.expected + "\n");
     EXPECT_EQ(remaining, 0);
     EXPECT_EQ(cursor, c.field.data() + c.field.size());
   }

@@ -82,13 +82,27 @@ TEST(Q921, TeiManagement) {
     std::int32_t remaining;
   };
   const Case cases[] = {
-      {63, {0x13, 0x0F, 0x12, 0x34, 0x01, 0xFF}, kTeiHead + "  UI    P/F: F\n  Id Req     Ri: 04660 Ai: 127\n", 0},
-      {63, {0x03, 0x0F, 0x00, 0x01, 0x02, 0x81, 0x99}, kTeiHead + "  UI    P/F: P\n  Id Assign  Ri: 00001 Ai: 064\n", 1},
-      {63, {0x03, 0x0F, 0xFF, 0xFF, 0x06, 0x01}, kTeiHead + "  UI    P/F: P\n  Id Remove  Ri: 65535 Ai: 000\n", 0},
-      {63, {0x03, 0x0F, 0x00, 0x00, 0x07, 0x01}, kTeiHead + "  UI    P/F: P\n  <mdl-?}    Ri: 00000 Ai: 000\n", 0},
+      {63,
+       {0x13, 0x0F, 0x12, 0x34, 0x01, 0xFF},
+       kTeiHead + "  UI    P/F: F\n  Id Req     Ri: 04660 Ai: 127\n",
+       0},
+      {63,
+       {0x03, 0x0F, 0x00, 0x01, 0x02, 0x81, 0x99},
+       kTeiHead + "  UI    P/F: P\n  Id Assign  Ri: 00001 Ai: 064\n",
+       1},
+      {63,
+       {0x03, 0x0F, 0xFF, 0xFF, 0x06, 0x01},
+       kTeiHead + "  UI    P/F: P\n  Id Remove  Ri: 65535 Ai: 000\n",
+       0},
+      {63,
+       {0x03, 0x0F, 0x00, 0x00, 0x07, 0x01},
+       kTeiHead + "  UI    P/F: P\n  <mdl-?}    Ri: 00000 Ai: 000\n",
+       0},
       // Decoded after an I frame too.
-      {63, {0x00, 0x00, 0x0F, 0x00, 0x00, 0x04, 0x01},
-       kTeiHead + "  I Frame P/F: P Ns: 000 Nr: 000\n  Id Chk Req Ri: 00000 Ai: 000\n", 0},
+      {63,
+       {0x00, 0x00, 0x0F, 0x00, 0x00, 0x04, 0x01},
+       kTeiHead + "  I Frame P/F: P Ns: 000 Nr: 000\n  Id Chk Req Ri: 00000 Ai: 000\n",
+       0},
       // Another first octet: no management line, the octets stay.
       {63, {0x03, 0x08, 0x12, 0x34, 0x01, 0xFF}, kTeiHead + "  UI    P/F: P\n", 5},
       // 0x0F on another SAPI is not TEI management.

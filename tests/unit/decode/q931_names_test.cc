@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 TEST(MessageTypeNames, KnownTypesEscapeFormAndFallback) {
@@ -30,15 +29,31 @@ TEST(ElementNames, ByCodeset) {
     const char* name;
   };
   const Case cases[] = {
-      {0x04, 0, "BearerCap"},     {0x08, 0, "Cause"},         {0x7F, 0, "EscapeExt"},
-      {0xA1, 0, "SndCmplt"},      {0x90, 0, "LShift 0"},      {0x95, 0, "LShift 5"},
-      {0x9E, 0, "NLShift 6"},     {0xD0, 0, "RepeatInd"},     {0x81, 0, "<unknown>"},
-      {0x91, 0, "<unknown>"},     {0x01, 0, "<unknown>"},     {0x1D, 5, "OperSysAcc"},
-      {0x2A, 5, "DisplayTxt"},    {0x04, 5, "<unknown>"},     {0x32, 6, "KeypadControl"},
-      {0x22, 6, "SelectedCallAppearance"}, {0x7A, 6, "MimElem"}, {0x08, 6, "<unknown>"},
+      {0x04, 0, "BearerCap"},
+      {0x08, 0, "Cause"},
+      {0x7F, 0, "EscapeExt"},
+      {0xA1, 0, "SndCmplt"},
+      {0x90, 0, "LShift 0"},
+      {0x95, 0, "LShift 5"},
+      {0x9E, 0, "NLShift 6"},
+      {0xD0, 0, "RepeatInd"},
+      {0x81, 0, "<unknown>"},
+      {0x91, 0, "<unknown>"},
+      {0x01, 0, "<unknown>"},
+      {0x1D, 5, "OperSysAcc"},
+      {0x2A, 5, "DisplayTxt"},
+      {0x04, 5, "<unknown>"},
+      {0x32, 6, "KeypadControl"},
+      {0x22, 6, "SelectedCallAppearance"},
+      {0x7A, 6, "MimElem"},
+      {0x08, 6, "<unknown>"},
       // Codesets 5 and 6 name no single-octet element, shifts included.
-      {0x95, 5, "<unknown>"},     {0x96, 6, "<unknown>"},     {0xA1, 6, "<unknown>"},
-      {0x04, 7, "<unknow Codeset>"}, {0x90, 1, "<unknow Codeset>"}, {0x08, 13, "<unknow Codeset>"},
+      {0x95, 5, "<unknown>"},
+      {0x96, 6, "<unknown>"},
+      {0xA1, 6, "<unknown>"},
+      {0x04, 7, "<unknow Codeset>"},
+      {0x90, 1, "<unknow Codeset>"},
+      {0x08, 13, "<unknow Codeset>"},
       {0x04, -1, "<unknow Codeset>"},
       // Only the low eight bits of the identifier count.
       {0x104, 0, "BearerCap"},
