@@ -3,6 +3,8 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +18,19 @@
 namespace decode_test {
 
 using Entry = std::array<std::uint8_t, kTraceEntrySize>;
+
+// Sets the local time zone of the process (POSIX TZ form), which the time-stamp line shows.
+inline void UseTimeZone(const char* tz) {
+#if defined(_WIN32)
+  _putenv_s("TZ", tz);
+  _tzset();
+#else
+  setenv("TZ", tz, 1);
+  tzset();
+#endif
+}
+
+inline void UseUtc() { UseTimeZone("UTC0"); }
 
 // 2024-01-02 03:04:05 UTC as a FILETIME, plus the given milliseconds.
 inline std::uint64_t FileTimeAt(unsigned milliseconds) {

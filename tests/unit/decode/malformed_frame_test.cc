@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <ctime>
 #include <limits>
 #include <memory>
 #include <random>
@@ -28,10 +26,7 @@ using decode_test::Views;
 
 class MalformedFrame : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
+  void SetUp() override { decode_test::UseUtc(); }
 };
 
 const std::string kStamp = "\n03:04:05:07 LINE1 (T)\n";
