@@ -6,16 +6,14 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <string>
 
 #include "platform/platform.h"
+#include "platform/stdin_input.h"
 
 namespace {
 
@@ -28,39 +26,6 @@ bool SigpipePending() {
   sigemptyset(&pending);
   return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
 }
-
-// ---- Standard input ----
-
-std::mutex input_mutex;
-std::string unread;  // guarded by input_mutex; bytes taken from fd 0 but not yet used
-
-// The next byte of standard input, or -1 at its end (or on an error).
-int NextByte() {
-  {
-    std::lock_guard<std::mutex> lock(input_mutex);
-    if (!unread.empty()) {
-      const auto c = static_cast<unsigned char>(unread.front());
-      unread.erase(0, 1);
-      return c;
-    }
-  }
-  unsigned char c = 0;
-  while (true) {
-    const ssize_t n = read(STDIN_FILENO, &c, 1);
-    if (n == 1) return c;
-    if (n < 0 && errno == EINTR) continue;
-    return -1;
-  }
-}
-
-void Unget(int c) {
-  if (c < 0) return;
-  std::lock_guard<std::mutex> lock(input_mutex);
-  unread.insert(unread.begin(), static_cast<char>(c));
-}
-
-bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-bool IsDigit(int c) { return c >= '0' && c <= '9'; }
 
 // ---- Key mode ----
 
@@ -124,44 +89,6 @@ void PlatWriteStdout(std::string_view text) {
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-bool PlatReadMenuNumber(long* value) {
-  int c = NextByte();
-  while (IsSpace(c)) c = NextByte();
-  if (c < 0) return false;
-
-  bool negative = false;
-  if (c == '+' || c == '-') {
-    negative = c == '-';
-    c = NextByte();
-  }
-  if (!IsDigit(c)) {
-    Unget(c);  // not a number: the byte stays for the next read, as with scanf
-    return false;
-  }
-  long number = 0;
-  for (; IsDigit(c); c = NextByte()) {
-    const int digit = c - '0';
-    // Saturates instead of overflowing.
-    if (!negative) {
-      number = number > (LONG_MAX - digit) / 10 ? LONG_MAX : number * 10 + digit;
-    } else {
-      number = number < (LONG_MIN + digit) / 10 ? LONG_MIN : number * 10 - digit;
-    }
-  }
-  // The line end that closes the answer goes with it; any other byte is the next input.
-  if (c == '\r') {
-    const int next = NextByte();
-    if (next != '\n') {
-      Unget(next);
-      Unget(c);
-    }
-  } else if (c != '\n') {
-    Unget(c);
-  }
-  *value = number;
-  return true;
-}
-
 bool PlatBeginKeyMode() {
   if (fcntl(STDIN_FILENO, F_GETFL) == -1) return false;
   if (isatty(STDIN_FILENO) == 0) return true;  // keys come from the stream as they are
@@ -188,17 +115,7 @@ void PlatRestoreConsole() {
   if (mode_saved.exchange(false)) tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
 }
 
-int PlatReadKeys(char* buffer, int max) {
-  if (buffer == nullptr || max <= 0) return -1;
-  {
-    std::lock_guard<std::mutex> lock(input_mutex);
-    if (!unread.empty()) {
-      const std::size_t count = std::min(unread.size(), static_cast<std::size_t>(max));
-      std::memcpy(buffer, unread.data(), count);
-      unread.erase(0, count);
-      return static_cast<int>(count);
-    }
-  }
+int ReadStandardInput(char* buffer, int max) {
   while (true) {
     const ssize_t n = read(STDIN_FILENO, buffer, static_cast<std::size_t>(max));
     if (n >= 0) return static_cast<int>(n);
