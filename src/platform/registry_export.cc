@@ -170,8 +170,7 @@ std::optional<std::string> ParseData(std::string_view text, bool unicode_export)
 
 constexpr std::string_view kRootName = "HKEY_LOCAL_MACHINE";
 
-// The key path of a "[...]" line relative to HKEY_LOCAL_MACHINE; nullopt for another root or a
-// deletion ("[-...]").
+// The key path of a "[...]" line relative to HKEY_LOCAL_MACHINE; nullopt for another root.
 std::optional<std::string_view> SectionKey(std::string_view line) {
   const std::size_t close = line.rfind(']');
   if (close == std::string_view::npos) return std::nullopt;
@@ -218,6 +217,17 @@ long FindRegistryValue(std::string_view file, std::string_view key_path, std::st
     if (line.empty() || line.front() == ';') continue;
 
     if (line.front() == '[') {
+      if (line.size() > 1 && line[1] == '-') {
+        // "[-KEY]" deletes the key with everything under it, values read so far included.
+        const std::optional<std::string_view> deleted = SectionKey("[" + std::string(line.substr(2)));
+        if (deleted && (EqualsNoCase(*deleted, key_path) ||
+                        (StartsWithNoCase(key_path, *deleted) && key_path.size() > deleted->size() &&
+                         key_path[deleted->size()] == '\\'))) {
+          found.reset();
+        }
+        in_key = false;
+        continue;
+      }
       const std::optional<std::string_view> key = SectionKey(line);
       in_key = key && EqualsNoCase(*key, key_path);
       continue;

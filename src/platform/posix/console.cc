@@ -103,6 +103,8 @@ bool PlatBeginKeyMode() {
     GuardTerminatingSignals();
   });
   mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  // Enter arrives as the carriage return that a console in this mode delivers.
+  mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL);
   mode.c_lflag |= ISIG;
   mode.c_cc[VMIN] = 1;
   mode.c_cc[VTIME] = 0;

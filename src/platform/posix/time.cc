@@ -31,9 +31,9 @@ bool PlatFileTimeToLocal(std::uint64_t file_time, SystemTime* local) {
   tzset();
   tm fields{};
   if (localtime_r(&unix_seconds, &fields) == nullptr) return false;
-  // A SYSTEMTIME holds the years 1601 to 30827.
+  // The years a FILETIME reaches: 1601 to 30828.
   const long year = static_cast<long>(fields.tm_year) + 1900L;
-  if (year < 1601 || year > 30827) return false;
+  if (year < 1601 || year > 30828) return false;
   local->year = static_cast<std::uint16_t>(year);
   local->month = static_cast<std::uint16_t>(fields.tm_mon + 1);
   local->day_of_week = static_cast<std::uint16_t>(fields.tm_wday);
