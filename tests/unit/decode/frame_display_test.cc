@@ -41,6 +41,13 @@ TEST_F(FrameDisplay, TimeStampLine) {
   }
 }
 
+// A capture time the system cannot convert shows as zeros rather than as stale or random digits.
+TEST_F(FrameDisplay, UnconvertibleTimeStampShowsZeros) {
+  ConsoleCapture capture;
+  ShowTimeStamp(0, 0xFFFFFFFFFFFFFFFFULL, "LINE1");
+  EXPECT_EQ(capture.Take(), "\n00:00:00:00 LINE1 (T)\n");
+}
+
 TEST_F(FrameDisplay, TimeStampFollowsTheLocalZone) {
 #if defined(_WIN32)
   GTEST_SKIP() << "Windows takes the time zone from the system";
