@@ -219,7 +219,8 @@ long FindRegistryValue(std::string_view file, std::string_view key_path, std::st
     if (line.front() == '[') {
       if (line.size() > 1 && line[1] == '-') {
         // "[-KEY]" deletes the key with everything under it, values read so far included.
-        const std::optional<std::string_view> deleted = SectionKey("[" + std::string(line.substr(2)));
+        const std::string section = "[" + std::string(line.substr(2));
+        const std::optional<std::string_view> deleted = SectionKey(section);
         if (deleted && (EqualsNoCase(*deleted, key_path) ||
                         (StartsWithNoCase(key_path, *deleted) && key_path.size() > deleted->size() &&
                          key_path[deleted->size()] == '\\'))) {

@@ -77,12 +77,6 @@ TEST(StandardInput, MenuAnswersThenKeysInOrder) {
   }
 }
 
-TEST(StandardInput, ReadKeysRejectsBadArguments) {
-  char c;
-  EXPECT_EQ(PlatReadKeys(nullptr, 4), -1);
-  EXPECT_EQ(PlatReadKeys(&c, 0), -1);
-}
-
 // Standard output goes to a pipe for the object's lifetime.
 class StdoutTo {
  public:
