@@ -182,13 +182,6 @@ TEST(LayerSummary, Layer3ServiceAtEvenAndOddOffsets) {
   }
 }
 
-TEST(LayerSummary, EmptySpidTakesThreeBytes) {
-  std::size_t at = 0;
-  Area3(4, "", 18, &at);
-  // 300, 301, 302 (4 bytes each), "Spid" (3 bytes), 304, 305 (4 bytes each), then 306's value.
-  EXPECT_EQ(at, kParamsOffset + 12 + 3 + 8 + 2);
-}
-
 TEST(LayerSummary, ServiceWalkStopsAtTheRecordEnd) {
   // Every identifier has bit 15 set and no text ends inside the record: the walk runs off the end
   // and reads zeros there.
