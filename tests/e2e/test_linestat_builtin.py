@@ -29,10 +29,10 @@ class BuiltInScenario(unittest.TestCase):
                 self.assertEqual(code, 0, out)
                 path = os.path.join(EXPECTED_DIR, name)
                 if update:
-                    with open(path, "w", newline="") as f:
+                    with open(path, "w", newline="", encoding="latin-1") as f:
                         f.write(out)
                     continue
-                with open(path, newline="") as f:
+                with open(path, newline="", encoding="latin-1") as f:
                     self.assertEqual(out, f.read())
 
 
