@@ -24,9 +24,9 @@ def banner(system="NT", version="4.0", build="1381"):
             "OS = Windows %s  Version: %s   Build:%s \n" % (system, version, build))
 
 
-def linestat(sim, *args, os_spec=NT_VERSION, **env):
+def linestat(sim, *args, bri_os=NT_VERSION, **env):
     """Runs linestat to its end; returns (exit status, standard output as text)."""
-    proc = run(LINESTAT, list(args), sim=sim, BRI_OS=os_spec, **env)
+    proc = run(LINESTAT, list(args), sim=sim, BRI_OS=bri_os, **env)
     return proc.returncode, proc.stdout.decode("latin-1")
 
 

@@ -57,7 +57,7 @@ class Options(unittest.TestCase):
 class SystemAndDriver(unittest.TestCase):
     def test_banner_on_95_has_no_registry_lines(self):
         with Sim(ONE_LINE, devices=("VEXMOD.VXD",)) as sim:
-            code, out = linestat(sim, os_spec=W95_VERSION)
+            code, out = linestat(sim, bri_os=W95_VERSION)
         self.assertEqual(code, 0)
         self.assertTrue(out.startswith(banner("95", "4.10", "1998") + "\nLine: Tessix1 LINE0 (S/T)\n"), out)
         self.assertNotIn("RASInfo", out)
@@ -65,14 +65,14 @@ class SystemAndDriver(unittest.TestCase):
 
     def test_failed_version_query_goes_on_as_nt(self):
         with Sim(ONE_LINE) as sim:
-            code, out = linestat(sim, os_spec="fail")
+            code, out = linestat(sim, bri_os="fail")
         self.assertEqual(code, 0)
         self.assertTrue(out.startswith("\nProblems finding OS version! default to windows NT...\n" +
                                        banner("NT", "0.0", "0")), out)
 
     def test_unsupported_system_ends_before_banner(self):
         with Sim(ONE_LINE) as sim:
-            code, out = linestat(sim, os_spec="other")
+            code, out = linestat(sim, bri_os="other")
             self.assertEqual(sim.requests(), [])
         self.assertEqual((code, out), (1, "This Utility runs only under Windows NT or 95!\n"))
 
@@ -88,9 +88,9 @@ class SystemAndDriver(unittest.TestCase):
             (W95_VERSION, ("Quorlink",), True),
             (W95_VERSION, ("TESSIX0",), False),
         ]
-        for os_spec, devices, opens in cases:
-            with self.subTest(os=os_spec, devices=devices), Sim(ONE_LINE, devices=devices) as sim:
-                code, out = linestat(sim, "-a1", os_spec=os_spec)
+        for bri_os, devices, opens in cases:
+            with self.subTest(os=bri_os, devices=devices), Sim(ONE_LINE, devices=devices) as sim:
+                code, out = linestat(sim, "-a1", bri_os=bri_os)
                 if opens:
                     self.assertEqual(code, 0, out)
                     self.assertEqual(area_requests(sim), [1])

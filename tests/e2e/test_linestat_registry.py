@@ -84,7 +84,7 @@ class Correlation(unittest.TestCase):
     def test_no_registry_on_95(self):
         with Sim(lines_named("Tessix1 LINE1"), devices=("VEXMOD.VXD",)) as sim:
             reg = sim.write_file("ras.reg", registry_text(["1.2"], ["A"], ["U"]))
-            code, out = linestat(sim, "-a1", os_spec=W95_VERSION, registry=reg)
+            code, out = linestat(sim, "-a1", bri_os=W95_VERSION, registry=reg)
         self.assertEqual(code, 0)
         self.assertEqual(out, banner("95", "4.10", "1998") + "\nLine: Tessix1 LINE1\nError: Error Getting Area.\n")
 

@@ -20,7 +20,7 @@ def one_line(**values):
 
 def run95(scenario, *args):
     with Sim(scenario, devices=("VEXMOD.VXD",)) as sim:
-        return linestat(sim, *args, os_spec=W95_VERSION)
+        return linestat(sim, *args, bri_os=W95_VERSION)
 
 
 class Summary(unittest.TestCase):
