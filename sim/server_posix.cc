@@ -1,4 +1,5 @@
 // The Unix stream socket endpoint: DIR/NAME, one thread per connection.
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -144,10 +145,21 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
     return 1;
   }
 
+  // The socket is bound under a temporary name and renamed into place once it listens, so that
+  // whoever sees DIR/NAME appear can connect at once.
+  const std::string temp_path = path + ".brisim-" + std::to_string(getpid());
+  sockaddr_un temp_addr{};
+  if (!FillAddress(temp_path, &temp_addr)) {
+    std::fprintf(stderr, "brisim: socket path too long: %s\n", temp_path.c_str());
+    return 1;
+  }
+  unlink(temp_path.c_str());
   Fd listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (listener.get() < 0 || bind(listener.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0 ||
-      listen(listener.get(), 64) != 0) {
+  if (listener.get() < 0 ||
+      bind(listener.get(), reinterpret_cast<const sockaddr*>(&temp_addr), sizeof(temp_addr)) != 0 ||
+      listen(listener.get(), 64) != 0 || rename(temp_path.c_str(), path.c_str()) != 0) {
     std::fprintf(stderr, "brisim: cannot listen on %s: %s\n", path.c_str(), std::strerror(errno));
+    unlink(temp_path.c_str());
     return 1;
   }
   std::printf("brisim: listening on %s\n", path.c_str());
