@@ -1,6 +1,7 @@
 // The Unix stream socket endpoint: DIR/NAME, one thread per connection.
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -178,7 +179,11 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
     if (fds[1].revents != 0) break;
     if ((fds[0].revents & POLLIN) == 0) continue;
     const int fd = accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      // Out of descriptors: give the open connections a moment to end instead of spinning.
+      if (errno == EMFILE || errno == ENFILE) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      continue;
+    }
     auto conn = std::make_unique<Connection>(fd);
     Connection* c = conn.get();
     const std::uint64_t number = sim.NextConnection();

@@ -28,7 +28,6 @@ OP_TRACE_STOP = 0x301
 OP_TRACE_DESTROY = 0x30B
 OP_AREA_REQUEST = 0x900
 OP_AREA_POLL = 0x902
-OP_AREA_GIVE_UP = 0x901
 
 LOG_FIELDS = {"time_ms", "conn", "opcode", "name", "line_handle", "parameter", "signature",
               "header_word0", "header_word1", "in_len", "out_len", "status"}
@@ -95,10 +94,7 @@ TRACE_SCENARIO = {
             {"at_ms": 0, "dir": 1, "hex": "00 81 73"},
             {"at_ms": 400, "dir": 1, "hex": "02 81 01 01"},
             {"at_ms": 400, "dir": 0, "hex": "02 81 01 01"},
-            {"at_ms": 400, "dir": 0, "hex": "02 81 01 03"}]},
-         "areas": {"2": {"params": [{"id": 200, "value": 2}, {"id": 201, "value": 0},
-                                    {"id": 202, "value": 64}, {"id": 203, "value": 7}],
-                         "ready_after_polls": 1}}},
+            {"at_ms": 400, "dir": 0, "hex": "02 81 01 03"}]}},
         {"name": "Tessix1 LINE2", "trace": {"create": "refuse"}},
     ]
 }
@@ -237,28 +233,6 @@ class DeviceTest(unittest.TestCase):
             names = [e["name"] for e in sim.requests()]
             self.assertIn("OP_LOG_FILE", names)
             self.assertEqual(names[-1], "OP_TRACE_READ")
-
-    def test_area_fetch(self):
-        with Sim(TRACE_SCENARIO) as sim, Client(sim) as c:
-            self.assertNotEqual(c.call(OP_AREA_REQUEST, 0x1001, 3)[0], 0)  # no such area
-            self.assertEqual(c.call(OP_AREA_REQUEST, 0x1001, 2)[0], 0)
-            states = []
-            for _ in range(2):
-                status, data = c.call(OP_AREA_POLL, 0x1001)
-                self.assertEqual(status, 0)
-                states.append(u32(data, 48))
-            self.assertEqual(states, [1, 2])
-            status, data = c.call(OP_AREA_POLL, 0x1001)
-            self.assertEqual(status, 0)
-            record = data[40:40 + 536]
-            self.assertEqual(u32(record, 8), 2)
-            self.assertEqual(u16(record, 32), 203)
-            self.assertEqual(u16(record, 34), 7)
-            self.assertEqual(struct.unpack_from("<i", record, 532)[0], 16)
-            self.assertEqual(c.call(OP_AREA_REQUEST, 0x1001, 2)[0], 0)
-            self.assertEqual(c.call(OP_AREA_GIVE_UP, 0x1001)[0], 0)
-            self.assertNotEqual(c.call(OP_AREA_POLL, 0x1001)[0], 0)
-            self.assertEqual([e["parameter"] for e in sim.requests(OP_AREA_REQUEST)], [3, 2, 2])
 
     def test_built_in_scenario(self):
         with Sim() as sim, Client(sim) as c:
