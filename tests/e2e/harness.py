@@ -96,7 +96,8 @@ class Sim:
         if not os.path.exists(self.log_path):
             return []
         with open(self.log_path) as f:
-            return [json.loads(line) for line in f if line.strip()]
+            # A last line without its newline is still being written: it is left for next time.
+            return [json.loads(line) for line in f if line.strip() and line.endswith("\n")]
 
     def requests(self, opcode=None):
         return [r for r in self.log() if opcode is None or r["opcode"] == opcode]
