@@ -72,6 +72,12 @@ class TraceTimeline {
 class Device {
  public:
   explicit Device(Scenario scenario);
+  // Trace timelines point into the scenario held here: a move keeps them valid (the line list
+  // moves with its storage), a copy would not.
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+  Device(Device&&) = default;
+  Device& operator=(Device&&) = default;
 
   // Serves one well-formed command block: reads the request from it and writes Status and the
   // reply over it, the rest of the block staying as the request left it. Returns the Status.
