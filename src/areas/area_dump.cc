@@ -78,13 +78,6 @@ void FormatValue(ByteSpan list, std::uint16_t identifier, std::size_t value, Tex
   }
 }
 
-// Tabs after a name so that, printed after one space, values line up at column 32; a name of 31
-// characters or more gets one tab.
-int TabCount(std::size_t name_length) {
-  const std::int64_t n = 31 - static_cast<std::int64_t>(name_length);
-  return n <= 0 ? 1 : static_cast<int>((n + 7) / 8);
-}
-
 struct AreaHeadingRow {
   std::int32_t area;
   const char* heading;
@@ -173,10 +166,15 @@ int convert_line_to_text(ByteSpan list, std::int32_t length, std::uint32_t index
 
   TextBuffer display{};
   const std::string_view name_text(name.data());
-  const int tabs = TabCount(name_text.size());
+  const int tabs = DisplayTabCount(name_text.size());
   SetText(display, {name_text, std::string_view("\t\t\t\t", static_cast<std::size_t>(tabs)), value_text.data()});
   std::snprintf(line.data(), line.size(), "%s", display.data());
   return 0;
+}
+
+int DisplayTabCount(std::size_t name_length) {
+  const std::int64_t n = 31 - static_cast<std::int64_t>(std::min<std::size_t>(name_length, 1000));
+  return n <= 0 ? 1 : static_cast<int>((n + 7) / 8);
 }
 
 const char* AreaHeading(std::int32_t area) {

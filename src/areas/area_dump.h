@@ -45,6 +45,10 @@ void get_num_of_params(std::uint32_t* count, ByteSpan list, std::int32_t length)
 int convert_line_to_text(ByteSpan list, std::int32_t length, std::uint32_t index,
                          std::span<char, kDumpLineSize> line);
 
+// Tabs between a name and its value: with n = 31 - name length, 1 when n <= 0, else n / 8 rounded
+// up; printed after one space this starts every value in column 32.
+int DisplayTabCount(std::size_t name_length);
+
 // The heading of an area number ("- Layer 1 (S/T)\n", ...), or null for a number without one.
 const char* AreaHeading(std::int32_t area);
 
