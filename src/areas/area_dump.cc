@@ -91,15 +91,6 @@ constexpr AreaHeadingRow kAreaHeadings[] = {
 
 }  // namespace
 
-ByteSpan AreaParams(const AreaRecord& record) { return ByteSpan(record.raw).subspan(kParamsOffset, kParamsSize); }
-
-std::int32_t AreaParamsLen(const AreaRecord& record) {
-  const std::uint32_t raw = GetLE32(ByteSpan(record.raw), kParamsLenOffset);
-  const std::int64_t length = raw >= 0x80000000U ? static_cast<std::int64_t>(raw) - 0x100000000LL
-                                                 : static_cast<std::int64_t>(raw);
-  return static_cast<std::int32_t>(std::min<std::int64_t>(length, static_cast<std::int64_t>(kParamsSize)));
-}
-
 void get_next_param(ByteSpan list, std::size_t* cursor, std::int32_t* remaining, std::uint16_t* identifier,
                     std::size_t* value) {
   const std::size_t at = *cursor;

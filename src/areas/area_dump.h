@@ -27,10 +27,6 @@ inline constexpr std::size_t kDumpLineSize = 256;
 // The rule under an area heading.
 inline constexpr const char* kAreaRule = "--------------------------------------------------------------\n";
 
-// The record's parameter list (all 512 bytes) and the number of bytes in use, taken as at most 512.
-ByteSpan AreaParams(const AreaRecord& record);
-std::int32_t AreaParamsLen(const AreaRecord& record);
-
 // Steps over the parameter at *cursor (an offset into list): gives its identifier and the offset of
 // its value, advances *cursor past it and takes the bytes stepped over from *remaining, which may go
 // below zero when the parameter runs past the stated length.
