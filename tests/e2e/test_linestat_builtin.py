@@ -7,9 +7,15 @@ import os
 import unittest
 
 from harness import Sim
-from linestat_support import linestat
+from linestat_support import linestat, registry_text
 
 EXPECTED_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "expected")
+
+# RAS/TAPI devices for the built-in lines "Tessix1 LINE1 (U)" and "Tessix1 LINE2 (U)" (adapter 1,
+# line characters 2 and 4), after one device of another adapter.
+REGISTRY = registry_text(address=["2.2", "1.2", "1.4"],
+                         friendly=["ISDN Other", "ISDN Line 1", "ISDN Line 2"],
+                         usage=["Client", "ClientAndServer", "Server"])
 
 CASES = [
     ("linestat.txt", []),
@@ -25,7 +31,7 @@ class BuiltInScenario(unittest.TestCase):
         update = os.environ.get("BRI_UPDATE_EXPECTED") == "1"
         for name, args in CASES:
             with self.subTest(args=args), Sim() as sim:
-                code, out = linestat(sim, *args)
+                code, out = linestat(sim, *args, registry=sim.write_file("ras.reg", REGISTRY))
                 self.assertEqual(code, 0, out)
                 path = os.path.join(EXPECTED_DIR, name)
                 if update:
