@@ -4,7 +4,7 @@ import unittest
 
 from harness import Sim
 from linestat_support import (ALL_AREAS, USAGE, W95_VERSION, area_requests, banner, linestat,
-                              quiet_areas)
+                              quiet_areas, registry_text)
 
 ONE_LINE = {"lines": [{"name": "Tessix1 LINE0 (S/T)", "handle": 0x1001, "areas": quiet_areas()}]}
 
@@ -55,9 +55,11 @@ class Options(unittest.TestCase):
 
 
 class SystemAndDriver(unittest.TestCase):
-    def test_banner_on_95_has_no_registry_lines(self):
+    def test_banner_on_95_and_no_registry(self):
         with Sim(ONE_LINE, devices=("VEXMOD.VXD",)) as sim:
-            code, out = linestat(sim, bri_os=W95_VERSION)
+            # A registry that would name the line is not read on 95.
+            reg = sim.write_file("ras.reg", registry_text(["1.0"], ["A"], ["U"]))
+            code, out = linestat(sim, bri_os=W95_VERSION, registry=reg)
         self.assertEqual(code, 0)
         self.assertTrue(out.startswith(banner("95", "4.10", "1998") + "\nLine: Tessix1 LINE0 (S/T)\n"), out)
         self.assertNotIn("RASInfo", out)

@@ -3,7 +3,7 @@
 import unittest
 
 from harness import Sim
-from linestat_support import W95_VERSION, banner, linestat, ras_lines, registry_text
+from linestat_support import banner, linestat, ras_lines, registry_text
 
 
 def lines_named(*names):
@@ -36,6 +36,10 @@ class Correlation(unittest.TestCase):
              [("B", "U2"), ("A", "U1")]),
             ("a short Friendly Name list ends the walk", ["Tessix1 LINE1"],
              dict(address=["1.0", "1.2"], friendly=["A"], usage=["U1", "U2"]), [empty]),
+            ("a short Usage list ends the walk", ["Tessix1 LINE1"],
+             dict(address=["1.0", "1.2"], friendly=["A", "B"], usage=["U1"]), [empty]),
+            ("the first match counts", ["Tessix1 LINE1"],
+             dict(address=["1.2", "1.2"], friendly=["A", "B"], usage=["U1", "U2"]), [("A", "U1")]),
             ("the separator is not examined", ["Tessix2 LINE2"],
              dict(address=["2X4"], friendly=["F"], usage=["U"]), [("F", "U")]),
             ("an empty adapter number: index 1 decides", ["Tessix LINE1", "TessixA LINE3"],
@@ -49,15 +53,6 @@ class Correlation(unittest.TestCase):
         for what, names, values, expected in cases:
             with self.subTest(what):
                 self.assertEqual(correlate(names, **values), expected)
-
-    def test_registry_layout(self):
-        # The whole output of one line: registry messages none, RASInfo line before the heading.
-        with Sim(lines_named("Tessix1 LINE1")) as sim:
-            reg = sim.write_file("ras.reg", registry_text(["1.2"], ["ISDN1"], ["DialOut"]))
-            code, out = linestat(sim, "-a1", registry=reg)
-        self.assertEqual(code, 0)
-        self.assertEqual(out, banner() + "\n\nRASInfo Friendly Name: ISDN1 Usage: DialOut\n"
-                         "\nLine: Tessix1 LINE1\nError: Error Getting Area.\n")
 
     def test_missing_values(self):
         too_long = ["%04d.2" % i for i in range(200)]  # 1401 bytes: more than the 1024-byte buffer
@@ -80,13 +75,6 @@ class Correlation(unittest.TestCase):
                 # The message comes right after the banner; no line gets a RASInfo line.
                 self.assertTrue(out.startswith(banner() + message + "\nLine: Tessix1 LINE1\n"), out)
                 self.assertNotIn("RASInfo", out)
-
-    def test_no_registry_on_95(self):
-        with Sim(lines_named("Tessix1 LINE1"), devices=("VEXMOD.VXD",)) as sim:
-            reg = sim.write_file("ras.reg", registry_text(["1.2"], ["A"], ["U"]))
-            code, out = linestat(sim, "-a1", bri_os=W95_VERSION, registry=reg)
-        self.assertEqual(code, 0)
-        self.assertEqual(out, banner("95", "4.10", "1998") + "\nLine: Tessix1 LINE1\nError: Error Getting Area.\n")
 
 
 if __name__ == "__main__":

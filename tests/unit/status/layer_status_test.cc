@@ -51,133 +51,86 @@ AreaRecord Area3(std::uint16_t state, const std::string& spid, std::uint16_t ser
   return b.record();
 }
 
+// The verdict line of one value and, under -v, its text line.
+std::string Lines(const std::string& label, const std::string& text_label, bool go, unsigned value,
+                  const std::string& text, bool verbose) {
+  std::string out = " " + label + ": " + (go ? "Go!" : "Stop!") + " (" + std::to_string(value) + ")\n";
+  if (verbose) out += " " + text_label + ": " + text + "\n";
+  return out;
+}
+
+struct ValueCase {
+  std::uint16_t value;
+  bool go;
+  std::string text;
+};
+
 TEST(LayerSummary, Layer1Verdicts) {
-  struct Case {
-    std::uint16_t tx, rx;
-    std::string plain, verbose;
-  };
-  const std::vector<Case> cases = {
-      {3, 2, " Layer 1 Tx State: Go! (3)\n Layer 1 Rx State: Go! (2)\n",
-       " Layer 1 Tx State: Go! (3)\n Layer 1 State: INFO 3\n Layer 1 Rx State: Go! (2)\n Layer 1 Rx State: INFO 4\n"},
-      {2, 3, " Layer 1 Tx State: Go! (2)\n Layer 1 Rx State: Stop! (3)\n",
-       " Layer 1 Tx State: Go! (2)\n Layer 1 State: INFO 3\n Layer 1 Rx State: Stop! (3)\n"
-       " Layer 1 Rx State: LostFraming\n"},
-      {1, 1, " Layer 1 Tx State: Stop! (1)\n Layer 1 Rx State: Stop! (1)\n",
-       " Layer 1 Tx State: Stop! (1)\n Layer 1 State: INFO 1\n Layer 1 Rx State: Stop! (1)\n"
-       " Layer 1 Rx State: INFO 2\n"},
-      {0, 0, " Layer 1 Tx State: Stop! (0)\n Layer 1 Rx State: Stop! (0)\n",
-       " Layer 1 Tx State: Stop! (0)\n Layer 1 State: INFO 0\n Layer 1 Rx State: Stop! (0)\n"
-       " Layer 1 Rx State: INFO 0\n"},
-      // No table entry: an empty text after the label. Values are printed unsigned.
-      {4, 65535, " Layer 1 Tx State: Stop! (4)\n Layer 1 Rx State: Stop! (65535)\n",
-       " Layer 1 Tx State: Stop! (4)\n Layer 1 State: \n Layer 1 Rx State: Stop! (65535)\n Layer 1 Rx State: \n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "tx " << c.tx << " rx " << c.rx);
-    const L1Values values = ReadL1Values(Area1(c.tx, c.rx));
-    EXPECT_EQ(values.tx, c.tx);
-    EXPECT_EQ(values.rx, c.rx);
-    const LayerSummary plain = FormatL1Summary(values, false);
-    EXPECT_EQ(plain.text, c.plain);
-    EXPECT_EQ(plain.stop, c.plain.find("Stop!") != std::string::npos);
-    EXPECT_EQ(FormatL1Summary(values, true).text, c.verbose);
+  // Tx: 2 and 3 (INFO 3) are Go!; Rx: only 2 (INFO 4). No entry past 3: an empty text.
+  const std::vector<ValueCase> tx = {{0, false, "INFO 0"}, {1, false, "INFO 1"}, {2, true, "INFO 3"},
+                                     {3, true, "INFO 3"},  {4, false, ""},       {65535, false, ""}};
+  const std::vector<ValueCase> rx = {{1, false, "INFO 2"}, {2, true, "INFO 4"}, {3, false, "LostFraming"},
+                                     {4, false, ""}};
+  for (const ValueCase& t : tx) {
+    for (const ValueCase& r : rx) {
+      SCOPED_TRACE(testing::Message() << "tx " << t.value << " rx " << r.value);
+      const L1Values values = ReadL1Values(Area1(t.value, r.value));
+      for (bool verbose : {false, true}) {
+        const LayerSummary summary = FormatL1Summary(values, verbose);
+        EXPECT_EQ(summary.text, Lines("Layer 1 Tx State", "Layer 1 State", t.go, t.value, t.text, verbose) +
+                                    Lines("Layer 1 Rx State", "Layer 1 Rx State", r.go, r.value, r.text, verbose));
+        EXPECT_EQ(summary.stop, !t.go || !r.go);
+      }
+    }
   }
 }
 
 TEST(LayerSummary, Layer2Verdicts) {
-  struct Case {
-    std::uint16_t state;
-    bool go;
-    std::string text;
-  };
-  const std::vector<Case> cases = {
-      {0, false, "Initialized"},
-      {5, false, "Awaiting Multiframe Establishment"},
-      {6, false, "Awaiting Multiframe Release"},
-      {7, true, "Multiframe Established"},
-      {8, true, "Timer Recovery"},
-      {9, true, ""},
-      {300, true, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.state);
-    const std::uint16_t state = ReadL2State(Area2(c.state));
-    EXPECT_EQ(state, c.state);
-    const std::string verdict =
-        std::string(" Layer 2 State: ") + (c.go ? "Go!" : "Stop!") + " (" + std::to_string(c.state) + ")\n";
-    const LayerSummary plain = FormatL2Summary(state, false);
-    EXPECT_EQ(plain.text, verdict);
-    EXPECT_EQ(plain.stop, !c.go);
-    EXPECT_EQ(FormatL2Summary(state, true).text, verdict + " Layer 2 State: " + c.text + "\n");
+  const std::vector<ValueCase> cases = {{0, false, "Initialized"},   {6, false, "Awaiting Multiframe Release"},
+                                        {7, true, "Multiframe Established"}, {8, true, "Timer Recovery"},
+                                        {9, true, ""},                 {300, true, ""}};
+  for (const ValueCase& c : cases) {
+    SCOPED_TRACE(c.value);
+    for (bool verbose : {false, true}) {
+      const LayerSummary summary = FormatL2Summary(ReadL2State(Area2(c.value)), verbose);
+      EXPECT_EQ(summary.text, Lines("Layer 2 State", "Layer 2 State", c.go, c.value, c.text, verbose));
+      EXPECT_EQ(summary.stop, !c.go);
+    }
   }
 }
 
-TEST(LayerSummary, Layer3StateVerdicts) {
-  struct Case {
-    std::uint16_t state;
-    bool go;
-    std::string text;
-  };
-  const std::vector<Case> cases = {
-      {1, false, "Awaiting Layer 2 Establishment"}, {2, true, "Established, Awaiting Restart"},
-      {3, false, "Restart Pending, Awaiting Ack"},  {4, true, "Active"},
-      {5, false, ""},                               {6, false, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.state);
-    const L3Values values = ReadL3Values(Area3(c.state, "0123456789", 2));
-    EXPECT_EQ(values.state, c.state);
-    const std::string verdict =
-        std::string(" Layer 3 State: ") + (c.go ? "Go!" : "Stop!") + " (" + std::to_string(c.state) + ")\n";
-    const std::string service = " Layer 3 Service: Go! (2)\n";
-    EXPECT_EQ(FormatL3Summary(values, false).text, verdict + service);
-    EXPECT_EQ(FormatL3Summary(values, false).stop, !c.go);
-    EXPECT_EQ(FormatL3Summary(values, true).text,
-              verdict + " Layer 3 State: " + c.text + "\n" + service + " Layer 3 Service: Full\n");
-  }
-}
-
-TEST(LayerSummary, Layer3ServiceAtEvenAndOddOffsets) {
-  struct Case {
-    std::uint16_t service;
-    bool go;
-    std::string text;
-  };
-  const std::vector<Case> cases = {
-      {0, false, "Not Determined"},
-      {1, false, "Restricted"},
-      {2, true, "Full"},
-      {3, true, "Non Initializing"},
-      {4, false, "Rejected, Bad or No SPID"},
-      {5, false, ""},
-      {11, false, ""},  // must not show the texts of 0 to 4
-      {15, false, ""},
-      {16, false, "Not Determined, TM"},
-      {17, false, "Restricted, TM"},
-      {18, true, "Full, TM"},
-      {19, true, "Non Initializing, TM"},
-      {20, false, "Rejected, Bad or No SPID, TM"},
-      {21, false, ""},
-      {258, false, ""},  // bytes 02 01: read as one word, not as 2
-      {0x8012, false, ""},
+TEST(LayerSummary, Layer3Verdicts) {
+  const std::vector<ValueCase> states = {{1, false, "Awaiting Layer 2 Establishment"},
+                                         {2, true, "Established, Awaiting Restart"},
+                                         {3, false, "Restart Pending, Awaiting Ack"},
+                                         {4, true, "Active"},
+                                         {5, false, ""}};
+  const std::vector<ValueCase> services = {
+      {0, false, "Not Determined"}, {1, false, "Restricted"},  {2, true, "Full"},
+      {3, true, "Non Initializing"}, {4, false, "Rejected, Bad or No SPID"},
+      {5, false, ""},  {11, false, ""},  // 11 to 15 must not show the texts of 0 to 4
+      {15, false, ""}, {16, false, "Not Determined, TM"}, {17, false, "Restricted, TM"},
+      {18, true, "Full, TM"}, {19, true, "Non Initializing, TM"}, {20, false, "Rejected, Bad or No SPID, TM"},
+      {21, false, ""}, {258, false, ""},  // bytes 02 01, one word
   };
   // Even SPID lengths (the empty one included) put the service value at an odd offset.
-  const std::vector<std::string> spids = {"", "5", "55", "0123456789", "01234567890"};
+  const std::vector<std::string> spids = {"", "5", "0123456789", "01234567890"};
   for (const std::string& spid : spids) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(testing::Message() << "spid \"" << spid << "\" service " << c.service);
-      std::size_t at = 0;
-      const AreaRecord record = Area3(4, spid, c.service, &at);
-      EXPECT_EQ(at % 2, spid.size() % 2 == 0 ? 1u : 0u);
-      const L3Values values = ReadL3Values(record);
-      EXPECT_EQ(values.service, c.service);
-      const std::string verdict =
-          std::string(" Layer 3 Service: ") + (c.go ? "Go!" : "Stop!") + " (" + std::to_string(c.service) + ")\n";
-      const std::string state = " Layer 3 State: Go! (4)\n";
-      EXPECT_EQ(FormatL3Summary(values, false).text, state + verdict);
-      EXPECT_EQ(FormatL3Summary(values, false).stop, !c.go);
-      EXPECT_EQ(FormatL3Summary(values, true).text,
-                state + " Layer 3 State: Active\n" + verdict + " Layer 3 Service: " + c.text + "\n");
+    for (const ValueCase& state : states) {
+      for (const ValueCase& service : services) {
+        SCOPED_TRACE(testing::Message() << "spid \"" << spid << "\" state " << state.value << " service "
+                                        << service.value);
+        std::size_t at = 0;
+        const L3Values values = ReadL3Values(Area3(state.value, spid, service.value, &at));
+        EXPECT_EQ(at % 2, spid.size() % 2 == 0 ? 1u : 0u);
+        for (bool verbose : {false, true}) {
+          const LayerSummary summary = FormatL3Summary(values, verbose);
+          EXPECT_EQ(summary.text,
+                    Lines("Layer 3 State", "Layer 3 State", state.go, state.value, state.text, verbose) +
+                        Lines("Layer 3 Service", "Layer 3 Service", service.go, service.value, service.text, verbose));
+          EXPECT_EQ(summary.stop, !state.go || !service.go);
+        }
+      }
     }
   }
 }
@@ -197,19 +150,6 @@ TEST(LayerSummary, ServiceWalkStopsAtTheRecordEnd) {
   // The NUL at 512, five 4-byte parameters from 513, the seventh at 533, its value at 535.
   edge.raw[kAreaRecordSize - 1] = 0x05;
   EXPECT_EQ(ReadL3Values(edge).service, 5);
-}
-
-TEST(LayerSummary, StateTextsNeverLeaveTheirTables) {
-  for (std::uint32_t v : {4u, 5u, 100u, 0xFFFFu, 0xFFFFFFFFu}) {
-    EXPECT_EQ(TxStateText(v), "");
-    EXPECT_EQ(RxStateText(v), "");
-  }
-  EXPECT_EQ(L2StateText(9), "");
-  EXPECT_EQ(L2StateText(0xFFFFFFFFu), "");
-  EXPECT_EQ(L3StateText(5), "");
-  EXPECT_EQ(L3StateText(0xFFFFFFFFu), "");
-  for (std::uint32_t v = 5; v <= 15; ++v) EXPECT_EQ(L3ServiceText(v), "") << v;
-  EXPECT_EQ(L3ServiceText(0xFFFFFFFFu), "");
 }
 
 }  // namespace

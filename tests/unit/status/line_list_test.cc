@@ -17,23 +17,6 @@ void SetMultiString(RegBuffer* buffer, const std::vector<std::string>& entries) 
   }
 }
 
-struct Lists {
-  std::vector<std::string> address, friendly, usage;
-};
-
-struct Match {
-  std::string friendly, usage;
-};
-
-Match Correlate(const Lists& lists, std::string_view line_name) {
-  SetMultiString(&AddressBuffer, lists.address);
-  SetMultiString(&FriendlyBuffer, lists.friendly);
-  SetMultiString(&UsageBuffer, lists.usage);
-  LineText friendly{}, usage{};
-  CoorelateRasAssignments(AdapterNumberOf(line_name), LineCharacterOf(line_name), &friendly, &usage);
-  return Match{std::string(TextOf(friendly)), std::string(TextOf(usage))};
-}
-
 TEST(LineNameKeys, AdapterNumberAndLineCharacter) {
   struct Case {
     std::string name;
@@ -56,41 +39,6 @@ TEST(LineNameKeys, AdapterNumberAndLineCharacter) {
   }
   // An 8-bit character after "LINE" is taken unsigned: 0xE9 gives ((233+16) mod 64)*2+48 = 162.
   EXPECT_EQ(static_cast<unsigned char>(LineCharacterOf("Tessix1 LINE\xE9")), 162u);
-}
-
-TEST(CoorelateRasAssignments, MatchesByAdapterNumberAndLineCharacter) {
-  struct Case {
-    const char* what;
-    Lists lists;
-    std::string line_name;
-    Match expected;
-  };
-  // The registry examples of the line list are run end to end through registry files; these are
-  // the cases around them.
-  const std::vector<Case> cases = {
-      {"first match wins", {{"1.2", "1.2"}, {"A", "B"}, {"U1", "U2"}}, "Tessix1 LINE1", {"A", "U1"}},
-      {"letter case ignored", {{"3.r"}, {"A"}, {"U"}}, "Tessix3 LINEA", {"A", "U"}},
-      {"short usage list ends the walk", {{"1.0", "1.2"}, {"A", "B"}, {"U1"}}, "Tessix1 LINE1", {"", ""}},
-      {"empty lists", {{}, {}, {}}, "Tessix1 LINE1", {"", ""}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const Match m = Correlate(c.lists, c.line_name);
-    EXPECT_EQ(m.friendly, c.expected.friendly);
-    EXPECT_EQ(m.usage, c.expected.usage);
-  }
-}
-
-TEST(CoorelateRasAssignments, LeavesOutputsAloneWithoutMatch) {
-  SetMultiString(&AddressBuffer, {"1.3"});
-  SetMultiString(&FriendlyBuffer, {"A"});
-  SetMultiString(&UsageBuffer, {"U"});
-  LineText friendly{}, usage{};
-  friendly[0] = 'k';
-  usage[0] = 'q';
-  CoorelateRasAssignments("1", '2', &friendly, &usage);
-  EXPECT_EQ(TextOf(friendly), "k");
-  EXPECT_EQ(TextOf(usage), "q");
 }
 
 TEST(CoorelateRasAssignments, BuffersWithoutFinalNulEndAtTheirEnd) {

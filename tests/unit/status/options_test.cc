@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "common/console.h"
 
 namespace {
 
@@ -83,37 +82,6 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"", kBad, kBadLetter, false, false, 0}, OptionCase{"-", kBad, kBadLetter, false, false, 0},
         OptionCase{"-x", kBad, kBadLetter, false, false, 0}, OptionCase{"-b1", kBad, kBadLetter, false, false, 0},
         OptionCase{"-verbose", kBad, kLongOrNonDigit, false, false, 0}));
-
-void ResetSwitches() {
-  Verbose = 0;
-  TellFlag = 0;
-  NewLineInf = 0;
-  PrintAllAreas = 0;
-  AreaToPrint = 0;
-}
-
-TEST(ParseCommandLine, SetsSwitchesAndExitStatus) {
-  std::string program = "linestat", good = "-a21", help = "-?", bad = "-a13";
-  int exit_status = -1;
-  ResetSwitches();
-  char* argv_good[] = {program.data(), good.data(), nullptr};
-  EXPECT_TRUE(ParseCommandLine(2, argv_good, &exit_status));
-  EXPECT_EQ(NewLineInf, 1);
-  EXPECT_EQ(PrintAllAreas, 0);
-  EXPECT_EQ(AreaToPrint, 21);
-  EXPECT_EQ(Verbose, 0);
-
-  ConsoleCapture capture;
-  char* argv_help[] = {program.data(), help.data(), nullptr};
-  EXPECT_FALSE(ParseCommandLine(2, argv_help, &exit_status));
-  EXPECT_EQ(exit_status, kExitOk);
-  EXPECT_EQ(capture.Take(), kUsage);
-  char* argv_bad[] = {program.data(), bad.data(), nullptr};
-  EXPECT_FALSE(ParseCommandLine(2, argv_bad, &exit_status));
-  EXPECT_EQ(exit_status, kExitInvalidArgument);
-  EXPECT_EQ(capture.Take(), kBadArea + kUsage);
-  ResetSwitches();
-}
 
 TEST(Banner, ShowsSystemAndVersionNumbers) {
   const std::string head =
