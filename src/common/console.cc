@@ -11,7 +11,8 @@ namespace {
 std::mutex capture_mutex;
 std::string* capture_text = nullptr;  // guarded by capture_mutex
 
-void AppendV(std::string& out, const char* format, va_list args) {
+// The format attribute lets the compiler check the callers' formats and know this one is checked.
+BRI_PRINTF_FORMAT(2, 0) void AppendV(std::string& out, const char* format, va_list args) {
   va_list measure;
   va_copy(measure, args);
   char small[256];
