@@ -109,10 +109,12 @@ std::optional<std::string> ParseHexBytes(std::string_view text) {
     std::size_t digits = 0;
     int value = 0;
     while (digits < text.size() && HexDigit(text[digits]) >= 0) {
+      // A byte has at most two digits; a longer run is no byte (and must not overflow value).
+      if (digits == 2) return std::nullopt;
       value = value * 16 + HexDigit(text[digits]);
       ++digits;
     }
-    if (digits == 0 || digits > 2) return std::nullopt;
+    if (digits == 0) return std::nullopt;
     out.push_back(static_cast<char>(value));
     text = TrimLeft(text.substr(digits));
     if (text.empty()) return out;

@@ -123,6 +123,20 @@ TEST(RegistryExport, LaterLinesAndDeletionsWin) {
                               "KEY", "v", &data), kRegOk);
 }
 
+// Hex data whose digit runs are longer than a byte is unreadable: no value, and no overflow on
+// the way (a run of thousands of digits once overflowed the byte being built).
+TEST(RegistryExport, HexRunLongerThanAByteIsNoData) {
+  const std::string run(4000, 'C');
+  std::string data;
+  for (const std::string& hex : {"41,"s + run + ",00"s, "41,00,"s + run, "123"s}) {
+    EXPECT_EQ(FindRegistryValue("REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=hex(7):" + hex + "\n", "K", "v", &data),
+              kRegFileNotFound) << hex.substr(0, 12);
+  }
+  ASSERT_EQ(FindRegistryValue("REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=hex:0a\n\"v\"=hex:" + run + "\n", "K", "v", &data),
+            kRegOk);
+  EXPECT_EQ(data, "\x0a"s);
+}
+
 TEST(RegistryExport, CopyReportsTheNeededSize) {
   struct Case {
     std::uint32_t buffer_size;
