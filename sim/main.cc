@@ -1,6 +1,6 @@
 // brisim: plays the adapter's driver for the tools on a device socket.
 //
-//   brisim [--scenario FILE.json] [--dir DIR] [--device NAME] [--log FILE]
+//   brisim [--scenario FILE.json] [--dir DIR] [--device NAME] [--log FILE] [--fault SPEC]...
 //
 // Exit status: 0 after SIGTERM/SIGINT, 1 when it cannot listen or open the log, 2 for a bad
 // command line or a scenario that cannot be played.
@@ -10,6 +10,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
   const char* env_dir = std::getenv("BRI_DEVICE_DIR");
   brisim::ServerOptions options{env_dir != nullptr && *env_dir != '\0' ? env_dir : "/tmp/bri", "TESSIX0"};
   bool print_default = false;
+  std::vector<std::string> fault_flags;
 
   CLI::App app{"brisim: simulates the ISDN BRI adapter's driver on a device socket"};
   app.add_option("--scenario", scenario_path, "scenario file (JSON); default: the built-in scenario");
@@ -49,6 +51,9 @@ int main(int argc, char** argv) {
   app.add_option("--device", options.device, "device name (default: TESSIX0)");
   app.add_option("--log", log_path, "append one JSON line per request to this file");
   app.add_flag("--print-default-scenario", print_default, "print the built-in scenario and exit");
+  app.add_option("--fault", fault_flags,
+                 "misbehave on the transport: KIND[:key=value,...], e.g. hang:opcode=OP_TRACE_READ,after=3,ms=5000 "
+                 "(see sim/SCENARIOS.md); may be repeated");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -77,6 +82,12 @@ int main(int argc, char** argv) {
   } catch (const brisim::ScenarioError& e) {
     std::fprintf(stderr, "brisim: scenario %s: %s\n", scenario_path.empty() ? "(built-in)" : scenario_path.c_str(),
                  e.what());
+    return 2;
+  }
+  try {
+    for (const std::string& flag : fault_flags) scenario.faults.push_back(brisim::ParseFaultFlag(flag));
+  } catch (const brisim::ScenarioError& e) {
+    std::fprintf(stderr, "brisim: %s\n", e.what());
     return 2;
   }
 

@@ -325,7 +325,7 @@ Scenario ParseScenario(std::string_view json_text) {
   } catch (const json::parse_error& e) {
     throw ScenarioError(std::string("not valid JSON: ") + e.what());
   }
-  CheckKeys(root, "", {"enum", "lines"});
+  CheckKeys(root, "", {"enum", "lines", "faults"});
   Scenario s;
   if (const json& e = Member(root, "enum"); !e.is_null()) {
     CheckKeys(e, "enum", {"refuse", "count", "raw_names"});
@@ -350,6 +350,7 @@ Scenario ParseScenario(std::string_view json_text) {
       }
     }
   }
+  if (const json& v = Member(root, "faults"); !v.is_null()) s.faults = ParseFaults(v, "faults");
   return s;
 }
 

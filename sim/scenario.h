@@ -13,6 +13,8 @@
 #include <variant>
 #include <vector>
 
+#include "fault_rules.h"
+
 namespace brisim {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -91,6 +93,7 @@ struct EnumSpec {
 struct Scenario {
   EnumSpec enumeration;
   std::vector<LineSpec> lines;
+  std::vector<FaultRule> faults;  // how the transport misbehaves (fault_rules.h)
 };
 
 // Reads a scenario from JSON text; throws ScenarioError naming the offending key.

@@ -190,6 +190,8 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
     c->thread = std::thread([c, &sim, number] {
       SocketStream stream(c->fd.get());
       RunSession(stream, sim, number);
+      // The tool sees the end at once; the descriptor is closed when the thread is reaped.
+      shutdown(c->fd.get(), SHUT_RDWR);
       c->done.store(true);
     });
     conns.push_back(std::move(conn));

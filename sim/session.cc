@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "faults.h"
+
 namespace brisim {
 namespace {
 
@@ -103,7 +105,18 @@ std::string FormatLogLine(const LogRecord& r, double time_ms, std::uint64_t conn
 }
 
 Simulator::Simulator(Scenario scenario, std::FILE* log)
-    : device_(std::move(scenario)), log_(log), start_(std::chrono::steady_clock::now()) {}
+    : device_(std::move(scenario)), log_(log), start_(std::chrono::steady_clock::now()) {
+  if (!device_.scenario().faults.empty()) faults_ = std::make_unique<FaultPlan>(device_.scenario().faults);
+}
+
+Simulator::~Simulator() = default;
+
+void Simulator::Restart() {
+  std::lock_guard<std::mutex> lock(mu_);
+  Scenario scenario = device_.scenario();
+  device_ = Device(std::move(scenario));
+  ++generation_;
+}
 
 SimTime Simulator::Now() const {
   using namespace std::chrono;
@@ -131,7 +144,9 @@ std::vector<std::uint8_t> Simulator::Serve(const RequestHeader& header, ByteSpan
   return std::move(served.reply);
 }
 
-void RunSession(Stream& stream, Simulator& sim, std::uint64_t conn) {
+namespace {
+
+void ServeStream(Stream& stream, Simulator& sim, std::uint64_t conn) {
   std::vector<std::uint8_t> input;
   for (;;) {
     std::array<std::uint8_t, kRequestHeaderSize> raw{};
@@ -153,6 +168,14 @@ void RunSession(Stream& stream, Simulator& sim, std::uint64_t conn) {
     const std::vector<std::uint8_t> reply = sim.Serve(header, ByteSpan(input), conn);
     if (!stream.WriteAll(reply.data(), reply.size())) return;
   }
+}
+
+}  // namespace
+
+void RunSession(Stream& stream, Simulator& sim, std::uint64_t conn) {
+  if (sim.Faults() == nullptr) return ServeStream(stream, sim, conn);
+  FaultyStream faulty(stream, sim, conn);
+  ServeStream(faulty, sim, conn);
 }
 
 }  // namespace brisim

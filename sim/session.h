@@ -8,9 +8,11 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -20,6 +22,8 @@
 #include "device.h"
 
 namespace brisim {
+
+class FaultPlan;
 
 inline constexpr std::uint32_t kControlCode = 0x160040;
 inline constexpr std::size_t kRequestHeaderSize = 16;
@@ -76,11 +80,21 @@ class Simulator {
  public:
   // log may be null (no request log); it stays owned by the caller.
   Simulator(Scenario scenario, std::FILE* log);
+  ~Simulator();
 
   // Serves one request under the lock and writes its log line before returning the reply.
   std::vector<std::uint8_t> Serve(const RequestHeader& header, ByteSpan input, std::uint64_t conn);
 
   std::uint64_t NextConnection();
+
+  // The scenario's fault rules, or null when it has none.
+  FaultPlan* Faults() { return faults_.get(); }
+
+  // The simulated driver restarts: the device goes back to the scenario's start (no trace
+  // objects, no pending areas) and every connection made before ends at its next request.
+  void Restart();
+  // How many restarts there have been.
+  std::uint64_t Generation() const { return generation_.load(); }
 
  private:
   SimTime Now() const;
@@ -90,6 +104,8 @@ class Simulator {
   std::FILE* log_;
   std::chrono::steady_clock::time_point start_;
   std::uint64_t connections_ = 0;
+  std::unique_ptr<FaultPlan> faults_;
+  std::atomic<std::uint64_t> generation_{0};
 };
 
 // A connected byte stream.
@@ -102,7 +118,7 @@ class Stream {
 };
 
 // Serves requests from one connection until it ends or breaks; a malformed request ends it too
-// (reported on standard error).
+// (reported on standard error). With fault rules the replies go through a FaultyStream.
 void RunSession(Stream& stream, Simulator& sim, std::uint64_t conn);
 
 }  // namespace brisim
