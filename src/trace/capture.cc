@@ -34,11 +34,11 @@ std::mutex DecodeStateLock;
 std::condition_variable DecodeStateChanged;
 bool DecodeRunning = false;  // guarded by DecodeStateLock
 
+// Notifies under the lock: once the waiter sees the thread ended, the thread no longer touches
+// the condition variable, which may then go away with the process.
 void SetDecodeRunning(bool running) {
-  {
-    std::lock_guard<std::mutex> guard(DecodeStateLock);
-    DecodeRunning = running;
-  }
+  std::lock_guard<std::mutex> guard(DecodeStateLock);
+  DecodeRunning = running;
   DecodeStateChanged.notify_all();
 }
 
