@@ -5,6 +5,6 @@ if(MSVC)
 else()
   target_compile_options(bri_warnings INTERFACE
     -Wall -Wextra -Wpedantic -Werror
-    -Wshadow -Wconversion -Wsign-conversion -Wformat=2 -Wnull-dereference
+    -Wshadow -Wconversion -Wsign-conversion -Wformat=2
     -Wold-style-cast -Wcast-qual -Wundef)
 endif()

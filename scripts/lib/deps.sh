@@ -1,6 +1,9 @@
 # Installs the Debian packages the build, the simulator and the tests need, when missing.
+# This is the one list: scripts/test, scripts/demo and CI all install from it.
 bri_packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchmark-dev
-              nlohmann-json3-dev libcli11-dev libpcap-dev)
+              nlohmann-json3-dev libcli11-dev libpcap-dev
+              g++-mingw-w64-x86-64-posix   # the Windows build of the tools
+              wine wine64)                 # runs the Windows build for its smoke test
 
 bri_install_deps() {
   local missing=()

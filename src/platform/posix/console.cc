@@ -1,0 +1,126 @@
+// The console on Linux: standard output, the menu answers and keys on standard input, and the
+// terminal's key mode.
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "platform/platform.h"
+#include "platform/stdin_input.h"
+
+namespace {
+
+// ---- Standard output ----
+
+std::mutex stdout_mutex;  // one text at a time, so texts of different threads never mix
+
+bool SigpipePending() {
+  sigset_t pending;
+  sigemptyset(&pending);
+  return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+}
+
+// ---- Key mode ----
+
+termios saved_mode{};
+std::atomic<bool> mode_saved{false};
+std::once_flag exit_hook_once;
+
+void RestoreAtExit() { PlatRestoreConsole(); }
+
+// Until a console control handler takes these signals over, they end the process with the
+// terminal mode restored.
+void RestoreAndDie(int signal_number) {
+  PlatRestoreConsole();
+  signal(signal_number, SIG_DFL);
+  raise(signal_number);
+}
+
+void GuardTerminatingSignals() {
+  for (int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    if (sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+    struct sigaction guard {};
+    guard.sa_handler = RestoreAndDie;
+    sigemptyset(&guard.sa_mask);
+    guard.sa_flags = 0;  // the handler puts the default action back itself
+    sigaction(signal_number, &guard, nullptr);
+  }
+}
+
+}  // namespace
+
+void PlatWriteStdout(std::string_view text) {
+  std::lock_guard<std::mutex> lock(stdout_mutex);
+  // A reader that went away must not end the program: SIGPIPE is held back for this thread while
+  // writing and taken out again if the write raised it.
+  sigset_t pipe_only, previous;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_only, &previous);
+  const bool was_pending = SigpipePending();
+
+  bool broken_pipe = false;
+  const char* data = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = write(STDOUT_FILENO, data, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      broken_pipe = errno == EPIPE;
+      break;  // output is gone (closed, broken pipe, full disk): the text is dropped
+    }
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+
+  if (broken_pipe && !was_pending) {
+    const timespec no_wait{0, 0};
+    while (sigtimedwait(&pipe_only, nullptr, &no_wait) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+bool PlatBeginKeyMode() {
+  if (fcntl(STDIN_FILENO, F_GETFL) == -1) return false;
+  if (isatty(STDIN_FILENO) == 0) return true;  // keys come from the stream as they are
+  termios mode{};
+  if (tcgetattr(STDIN_FILENO, &mode) != 0) return true;
+  if (!mode_saved.load()) {
+    saved_mode = mode;
+    mode_saved.store(true);
+  }
+  std::call_once(exit_hook_once, [] {
+    std::atexit(RestoreAtExit);
+    GuardTerminatingSignals();
+  });
+  mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  // Enter arrives as the carriage return that a console in this mode delivers.
+  mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL);
+  mode.c_lflag |= ISIG;
+  mode.c_cc[VMIN] = 1;
+  mode.c_cc[VTIME] = 0;
+  tcsetattr(STDIN_FILENO, TCSANOW, &mode);
+  return true;
+}
+
+// Safe to call from a signal handler: only tcsetattr and a lock-free flag.
+void PlatRestoreConsole() {
+  if (mode_saved.exchange(false)) tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
+}
+
+int ReadStandardInput(char* buffer, int max) {
+  while (true) {
+    const ssize_t n = read(STDIN_FILENO, buffer, static_cast<std::size_t>(max));
+    if (n >= 0) return static_cast<int>(n);
+    if (errno != EINTR) return -1;
+  }
+}

@@ -1,0 +1,198 @@
+// Driver device on Linux: "\\.\NAME" is the Unix stream socket $BRI_DEVICE_DIR/NAME, one connection
+// per opened handle.
+//
+// Request (tool -> driver), little-endian u32 fields: code, in_len, in_sent, out_len, then in_sent
+// bytes of input; the input bytes from in_sent to in_len-1 are zero and are not sent.
+// Reply (driver -> tool): ok, returned, out_sent, then out_sent bytes; the bytes from out_sent to
+// returned-1 are zero.
+//
+// A handle is the index of a device record that lives until the process ends and is never reused,
+// so a handle that was closed (even while another thread was using it) can never reach a later
+// connection that happens to get the same descriptor number.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+
+constexpr std::size_t kRequestHeaderSize = 16;
+constexpr std::size_t kReplyHeaderSize = 12;
+
+struct Device {
+  std::mutex mutex;  // one request at a time on the connection
+  int fd = -1;       // owned until PlatCloseDevice closes it
+  bool usable = false;                  // guarded by mutex; false once broken or closed
+  std::atomic<bool> close_claimed{false};  // the first PlatCloseDevice does the closing
+  std::vector<std::uint8_t> reply;      // guarded by mutex; reused reply buffer
+};
+
+std::mutex table_mutex;
+std::deque<Device> devices;  // guarded by table_mutex; elements never move or go away
+
+Device* FindDevice(DeviceHandle handle) {
+  if (handle < 0) return nullptr;
+  std::lock_guard<std::mutex> lock(table_mutex);
+  const auto index = static_cast<std::size_t>(handle);
+  return index < devices.size() ? &devices[index] : nullptr;
+}
+
+// "\\.\NAME" -> NAME; anything else is not a device path.
+bool DeviceName(std::string_view path, std::string_view* name) {
+  constexpr std::string_view kPrefix = "\\\\.\\";
+  if (path.substr(0, kPrefix.size()) != kPrefix) return false;
+  *name = path.substr(kPrefix.size());
+  return !name->empty() && name->find('/') == std::string_view::npos && *name != "." && *name != "..";
+}
+
+bool SendAll(int fd, const std::uint8_t* data, std::size_t length) {
+  while (length > 0) {
+    const ssize_t n = send(fd, data, length, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool ReceiveAll(int fd, std::uint8_t* data, std::size_t length) {
+  while (length > 0) {
+    const ssize_t n = recv(fd, data, length, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;  // error, or the driver closed the connection mid-reply
+    data += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void PutLE32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::uint32_t GetLE32At(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// The connection is in an unknown state: no later request may use it. The descriptor stays owned
+// by the record (shut down) until PlatCloseDevice closes it.
+void Break(Device& device) {
+  device.usable = false;
+  shutdown(device.fd, SHUT_RDWR);
+}
+
+}  // namespace
+
+DeviceHandle PlatOpenDevice(const char* path) {
+  std::string_view name;
+  if (path == nullptr || !DeviceName(path, &name)) return kInvalidDevice;
+  const char* dir_env = std::getenv("BRI_DEVICE_DIR");
+  std::string socket_path = dir_env != nullptr && *dir_env != '\0' ? dir_env : "/tmp/bri";
+  socket_path += '/';
+  socket_path += name;
+
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (socket_path.size() >= sizeof address.sun_path) return kInvalidDevice;
+  std::memcpy(address.sun_path, socket_path.data(), socket_path.size());
+
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return kInvalidDevice;
+  int rc;
+  do {
+    rc = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  } while (rc < 0 && errno == EINTR);
+  if (rc < 0) {
+    close(fd);
+    return kInvalidDevice;
+  }
+
+  std::lock_guard<std::mutex> lock(table_mutex);
+  Device& device = devices.emplace_back();
+  device.fd = fd;
+  device.usable = true;
+  return static_cast<DeviceHandle>(devices.size() - 1);
+}
+
+bool PlatDeviceControl(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t in_len,
+                       void* out, std::uint32_t out_len, std::uint32_t* returned) {
+  if (returned != nullptr) *returned = 0;
+  Device* device = FindDevice(handle);
+  if (device == nullptr) return false;
+  if ((in == nullptr && in_len != 0) || (out == nullptr && out_len != 0)) return false;
+
+  std::lock_guard<std::mutex> lock(device->mutex);
+  if (!device->usable) return false;
+
+  // Trailing zero bytes of the input are implied by in_len and not sent.
+  const auto* input = static_cast<const std::uint8_t*>(in);
+  std::uint32_t in_sent = in_len;
+  while (in_sent > 0 && input[in_sent - 1] == 0) --in_sent;
+
+  std::array<std::uint8_t, kRequestHeaderSize> request{};
+  PutLE32(&request[0], code);
+  PutLE32(&request[4], in_len);
+  PutLE32(&request[8], in_sent);
+  PutLE32(&request[12], out_len);
+  if (!SendAll(device->fd, request.data(), request.size()) || !SendAll(device->fd, input, in_sent)) {
+    Break(*device);
+    return false;
+  }
+
+  std::array<std::uint8_t, kReplyHeaderSize> header{};
+  if (!ReceiveAll(device->fd, header.data(), header.size())) {
+    Break(*device);
+    return false;
+  }
+  const std::uint32_t ok = GetLE32At(&header[0]);
+  const std::uint32_t reply_returned = GetLE32At(&header[4]);
+  const std::uint32_t out_sent = GetLE32At(&header[8]);
+  if (ok > 1 || reply_returned > out_len || out_sent > reply_returned) {
+    // Not a reply this transport can make sense of; the stream position is lost with it.
+    Break(*device);
+    return false;
+  }
+
+  // The whole reply is read before the caller's buffer is touched: input and output are usually
+  // the same buffer, and a failed call must leave it as it was.
+  device->reply.resize(out_sent);
+  if (!ReceiveAll(device->fd, device->reply.data(), out_sent)) {
+    Break(*device);
+    return false;
+  }
+  if (ok == 0) return false;
+
+  auto* output = static_cast<std::uint8_t*>(out);
+  if (out_sent > 0) std::memcpy(output, device->reply.data(), out_sent);
+  if (reply_returned > out_sent) std::memset(output + out_sent, 0, reply_returned - out_sent);
+  if (returned != nullptr) *returned = reply_returned;
+  return true;
+}
+
+void PlatCloseDevice(DeviceHandle handle) {
+  Device* device = FindDevice(handle);
+  if (device == nullptr || device->close_claimed.exchange(true)) return;
+  // Wakes a call of another thread that waits for a reply; the descriptor is still ours here, as
+  // only this (the one claiming) call closes it.
+  shutdown(device->fd, SHUT_RDWR);
+  std::lock_guard<std::mutex> lock(device->mutex);
+  device->usable = false;
+  close(device->fd);
+  device->fd = -1;
+}
