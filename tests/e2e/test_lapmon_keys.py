@@ -4,7 +4,7 @@ import time
 import unittest
 
 from harness import LAPMON, Sim, start, wait_for_log
-from lapmon_util import (start_lapmon, OP_LOG_FILE, OP_TRACE_READ, OP_TRACE_STATUS, count_at_least, finish,
+from lapmon_util import (NO_EXIT_PAUSE, start_lapmon, OP_LOG_FILE, OP_TRACE_READ, OP_TRACE_STATUS, count_at_least, finish,
                          frame, has_request, kill_quietly, line, scenario, send, stamps)
 
 
@@ -36,7 +36,7 @@ class KeysTest(unittest.TestCase):
     def test_view_keys_act_on_later_frames(self):
         sc = scenario(line("L1", 0x1001, [frame(1, at_ms=0), frame(2, at_ms=2200), frame(3, at_ms=2200)]))
         with Sim(sc) as sim:
-            proc = start_lapmon(["-x"], sim)
+            proc = start_lapmon(["-x"], sim, **NO_EXIT_PAUSE)
             try:
                 # Frame 1 is read and consumed with every view off.
                 wait_for_log(sim, has_request(OP_TRACE_READ, status=0))
@@ -57,7 +57,7 @@ class KeysTest(unittest.TestCase):
 
     def test_nine_ends_promptly_with_status_0(self):
         with Sim(scenario(line("L1", 0x1001))) as sim:
-            proc = start_lapmon(["-a"], sim)
+            proc = start_lapmon(["-a"], sim, **NO_EXIT_PAUSE)
             try:
                 wait_for_log(sim, count_at_least(OP_TRACE_STATUS, 1))
                 sent = time.monotonic()
