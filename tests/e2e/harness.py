@@ -8,6 +8,7 @@ side by side.
 
 import json
 import os
+import select
 import shlex
 import shutil
 import signal
@@ -45,17 +46,28 @@ class Sim:
             if self.scenario_path:
                 args += ["--scenario", self.scenario_path]
             args += self.extra_args
-            proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                    stderr=subprocess.PIPE)
+            # brisim's standard error goes to a file: nobody reads it while the test runs, and a
+            # pipe that fills up would stall the simulator.
+            err_path = os.path.join(self.dir, "brisim-%s.err" % device)
+            with open(err_path, "ab") as err:
+                proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                        stderr=err)
             self.procs.append(proc)
             sock = os.path.join(self.dir, device)
+            # Ready once it says it listens (the socket file alone may be a stale one).
             deadline = time.monotonic() + 10
-            while not os.path.exists(sock):
-                if proc.poll() is not None:
-                    raise RuntimeError("brisim ended: %s" % proc.stderr.read().decode())
+            line = b""
+            while not line.endswith(b"\n"):
                 if time.monotonic() > deadline:
                     raise RuntimeError("brisim did not start listening on %s" % sock)
-                time.sleep(0.01)
+                ready, _, _ = select.select([proc.stdout], [], [], 0.05)
+                if ready:
+                    chunk = os.read(proc.stdout.fileno(), 1)
+                    if not chunk:
+                        proc.wait()
+                        with open(err_path, "rb") as f:
+                            raise RuntimeError("brisim ended: %s" % f.read().decode(errors="replace"))
+                    line += chunk
 
     def stop(self):
         for proc in self.procs:
@@ -84,7 +96,8 @@ class Sim:
         if not os.path.exists(self.log_path):
             return []
         with open(self.log_path) as f:
-            return [json.loads(line) for line in f if line.strip()]
+            # A last line without its newline is still being written: it is left for next time.
+            return [json.loads(line) for line in f if line.strip() and line.endswith("\n")]
 
     def requests(self, opcode=None):
         return [r for r in self.log() if opcode is None or r["opcode"] == opcode]

@@ -1,0 +1,158 @@
+#include "session.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <nlohmann/json.hpp>
+
+namespace brisim {
+namespace {
+
+// FILETIME of the Unix epoch (1970-01-01 UTC), in 100-ns ticks since 1601-01-01.
+constexpr std::uint64_t kUnixEpochFileTime = 116444736000000000ull;
+
+std::uint32_t LE32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void PutLE32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+}  // namespace
+
+RequestHeader DecodeRequestHeader(const std::array<std::uint8_t, kRequestHeaderSize>& raw) {
+  return RequestHeader{LE32(&raw[0]), LE32(&raw[4]), LE32(&raw[8]), LE32(&raw[12])};
+}
+
+std::optional<std::string> MalformedReason(const RequestHeader& h) {
+  if (h.in_sent > h.in_len) {
+    return "in_sent " + std::to_string(h.in_sent) + " above in_len " + std::to_string(h.in_len);
+  }
+  if (h.in_len > kMaxInputLength) return "in_len " + std::to_string(h.in_len) + " too large";
+  return std::nullopt;
+}
+
+std::vector<std::uint8_t> EncodeReply(bool ok, ByteSpan block, std::uint32_t returned) {
+  std::size_t sent = std::min<std::size_t>(returned, block.size());
+  while (sent > 0 && block[sent - 1] == 0) --sent;
+  std::vector<std::uint8_t> out;
+  out.reserve(kReplyHeaderSize + sent);
+  PutLE32(out, ok ? 1 : 0);
+  PutLE32(out, returned);
+  PutLE32(out, static_cast<std::uint32_t>(sent));
+  out.insert(out.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(sent));
+  return out;
+}
+
+Served ServeRequest(Device& device, const RequestHeader& h, ByteSpan input, const SimTime& now) {
+  // The device call uses one buffer for input and output: the reply starts as the request.
+  std::vector<std::uint8_t> block(kCommandBlockSize, 0);
+  std::copy_n(input.begin(), std::min(input.size(), block.size()), block.begin());
+  const ByteSpan view(block);
+
+  Served served;
+  LogRecord& r = served.log;
+  r.code = h.code;
+  r.in_len = h.in_len;
+  r.in_sent = h.in_sent;
+  r.out_len = h.out_len;
+  r.signature = GetLE32(view, kSignatureOffset);
+  r.header_word0 = GetLE16(view, kHeaderWord0Offset);
+  r.header_word1 = GetLE16(view, kHeaderWord1Offset);
+  r.opcode = GetLE32(view, kOpcodeOffset);
+  r.line_handle = GetLE32(view, kLineHandleOffset);
+  r.parameter = GetLE32(view, kParameterOffset);
+
+  const bool transport_ok = h.code == kControlCode && h.in_len == kCommandBlockSize && h.out_len == kCommandBlockSize;
+  const bool stamps_ok = r.signature == kSignature && r.header_word0 == kHeaderWord0 && r.header_word1 == kHeaderWord1;
+  if (!transport_ok) {
+    r.status = kStatusBadTransport;
+  } else if (!stamps_ok) {
+    r.status = kStatusBadHeader;
+  } else {
+    r.status = device.Execute(Block(block.data(), kCommandBlockSize), now);
+  }
+  WriteLE32(MutableByteSpan(block), kStatusOffset, r.status);
+
+  // Never more than the caller asked for; a buffer too small to carry a Status fails the call.
+  const auto returned = static_cast<std::uint32_t>(std::min<std::size_t>(h.out_len, kCommandBlockSize));
+  const bool ok = returned >= kStatusOffset + 4;
+  served.reply = EncodeReply(ok, view, ok ? returned : 0);
+  return served;
+}
+
+std::string FormatLogLine(const LogRecord& r, double time_ms, std::uint64_t conn) {
+  nlohmann::ordered_json j;
+  j["time_ms"] = std::round(time_ms * 1000.0) / 1000.0;
+  j["conn"] = conn;
+  j["opcode"] = r.opcode;
+  j["name"] = std::string(OpcodeName(r.opcode));
+  j["line_handle"] = r.line_handle;
+  j["parameter"] = r.parameter;
+  j["signature"] = r.signature;
+  j["header_word0"] = r.header_word0;
+  j["header_word1"] = r.header_word1;
+  j["in_len"] = r.in_len;
+  j["out_len"] = r.out_len;
+  j["status"] = r.status;
+  j["code"] = r.code;
+  j["in_sent"] = r.in_sent;
+  return j.dump();
+}
+
+Simulator::Simulator(Scenario scenario, std::FILE* log)
+    : device_(std::move(scenario)), log_(log), start_(std::chrono::steady_clock::now()) {}
+
+SimTime Simulator::Now() const {
+  using namespace std::chrono;
+  SimTime t;
+  t.mono_ms = duration<double, std::milli>(steady_clock::now() - start_).count();
+  const auto since_epoch = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+  t.filetime = kUnixEpochFileTime + static_cast<std::uint64_t>(since_epoch / 100);
+  return t;
+}
+
+std::uint64_t Simulator::NextConnection() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return ++connections_;
+}
+
+std::vector<std::uint8_t> Simulator::Serve(const RequestHeader& header, ByteSpan input, std::uint64_t conn) {
+  std::lock_guard<std::mutex> lock(mu_);
+  const SimTime now = Now();
+  Served served = ServeRequest(device_, header, input, now);
+  if (log_ != nullptr) {
+    const std::string line = FormatLogLine(served.log, now.mono_ms, conn) + "\n";
+    std::fputs(line.c_str(), log_);
+    std::fflush(log_);
+  }
+  return std::move(served.reply);
+}
+
+void RunSession(Stream& stream, Simulator& sim, std::uint64_t conn) {
+  std::vector<std::uint8_t> input;
+  for (;;) {
+    std::array<std::uint8_t, kRequestHeaderSize> raw{};
+    if (!stream.ReadExact(raw.data(), raw.size())) return;  // the tool closed its handle
+    const RequestHeader header = DecodeRequestHeader(raw);
+    if (auto reason = MalformedReason(header)) {
+      std::fprintf(stderr, "brisim: connection %llu: malformed request (%s); closing it\n",
+                   static_cast<unsigned long long>(conn), reason->c_str());
+      std::fflush(stderr);
+      return;
+    }
+    input.resize(header.in_sent);
+    if (header.in_sent > 0 && !stream.ReadExact(input.data(), input.size())) {
+      std::fprintf(stderr, "brisim: connection %llu: request cut short; closing it\n",
+                   static_cast<unsigned long long>(conn));
+      std::fflush(stderr);
+      return;
+    }
+    const std::vector<std::uint8_t> reply = sim.Serve(header, ByteSpan(input), conn);
+    if (!stream.WriteAll(reply.data(), reply.size())) return;
+  }
+}
+
+}  // namespace brisim
