@@ -70,6 +70,8 @@ class CtrlCTest(unittest.TestCase):
                 wait_for_log(sim, count_at_least(OP_ENUM_IDD, 1))
                 proc.output.wait_for(lambda out: out.count("?: ") >= 2)
                 proc.send_signal(signal.SIGINT)
+                # Standard input stays open until the end: its end would close the menu too.
+                proc.wait(10)
                 status, _ = finish(proc)
             finally:
                 kill_quietly(proc)

@@ -46,7 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"lapmon", "-P", "-p", "-a", "-a"}, {1, 1, 1, 1, 0}},
         ParseCase{{"lapmon", "-?", "-a", "-p"}, {1, 1, 1, 1, 1}},
         // The program name is compared too.
-        ParseCase{{"-l2"}, {0, 1, 0, 0, 0}}));
+        ParseCase{{"-l2"}, {0, 1, 0, 0, 0}}),
+    [](const ::testing::TestParamInfo<ParseCase>& param_info) { return "Case" + std::to_string(param_info.index); });
 
 TEST(Usage, ScreenIsTheBannerThenTheOptionLines) {
   EXPECT_EQ(UsageText(),
