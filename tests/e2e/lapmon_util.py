@@ -118,6 +118,7 @@ def start_lapmon(args, sim, **kwargs):
     """Starts lapmon with pipes; proc.output collects what it prints."""
     proc = harness.start(harness.LAPMON, args, sim, **kwargs)
     proc.output = Output(proc.stdout)
+    proc.errors = Output(proc.stderr)
     return proc
 
 
@@ -130,9 +131,13 @@ def finish(proc, timeout=10):
             pass
     proc.wait(timeout)
     proc.output.thread.join(timeout)
+    proc.errors.thread.join(timeout)
     for stream in (proc.stdout, proc.stderr):
         if stream:
             stream.close()
+    # A sanitizer build reports on standard error, also when a signal ends the process.
+    if "Sanitizer" in proc.errors.text():
+        raise AssertionError("sanitizer report:\n" + proc.errors.text())
     return proc.returncode, proc.output.text()
 
 
@@ -171,9 +176,10 @@ def start_on_terminal(args, sim, no_core=False):
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
 
     proc = subprocess.Popen(harness.WRAP + [harness.LAPMON] + list(args), stdin=slave,
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=sim.env(),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=sim.env(),
                             start_new_session=True, preexec_fn=limit_core if no_core else None)
     proc.output = Output(proc.stdout)
+    proc.errors = Output(proc.stderr)
     return proc, master, slave
 
 
