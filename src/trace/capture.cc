@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include "common/console.h"
@@ -180,9 +181,18 @@ int DecodeTrace() {
 
 void StartTraceThreads() {
   UnlessTornDown([] {
+    // A thread the system refuses to start is done without; the teardown must then not wait
+    // for it.
     SetDecodeRunning(true);
-    std::thread(DecodeThreadMain).detach();
-    std::thread(KeyboardMonitor).detach();
+    try {
+      std::thread(DecodeThreadMain).detach();
+    } catch (const std::system_error&) {
+      SetDecodeRunning(false);
+    }
+    try {
+      std::thread(KeyboardMonitor).detach();
+    } catch (const std::system_error&) {
+    }
   });
 }
 
