@@ -1,6 +1,7 @@
 #include "faults.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -81,7 +82,10 @@ bool FaultyStream::ReadExact(std::uint8_t* data, std::size_t size) {
   if (!inner_.ReadExact(data, size)) return false;
   if (expect_input_) {
     expect_input_ = false;
-    opcode_ = size >= kOpcodeOffset + 4 ? LE32(data + kOpcodeOffset) : 0;
+    // The sender trims trailing zero bytes, so the opcode may be cut short: missing bytes are 0.
+    std::array<std::uint8_t, 4> op{};
+    for (std::size_t i = 0; i < op.size() && kOpcodeOffset + i < size; ++i) op[i] = data[kOpcodeOffset + i];
+    opcode_ = LE32(op.data());
   } else if (size == kRequestHeaderSize) {
     // A request header: its input follows when it has any (in_sent at bytes 8-11).
     opcode_ = 0;

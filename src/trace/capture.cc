@@ -1,5 +1,8 @@
 #include "trace/capture.h"
 
+#include <algorithm>
+#include <array>
+#include <chrono>
 #include <condition_variable>
 #include <new>
 #include <system_error>
@@ -15,7 +18,7 @@
 #include "trace/trace_event.h"
 
 std::mutex hThdSem;
-std::mutex TeardownLock;
+std::timed_mutex TeardownLock;
 bool TornDown = false;
 
 namespace {
@@ -48,6 +51,19 @@ void WaitForDecodeEnd() {
   DecodeStateChanged.wait(guard, [] { return !DecodeRunning; });
 }
 
+bool WaitForDecodeEndUntil(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> guard(DecodeStateLock);
+  return DecodeStateChanged.wait_until(guard, deadline, [] { return !DecodeRunning; });
+}
+
+// A request of the poll: sent unless the traces have been torn down, else it counts as failed.
+// The lock is held for this one request only.
+std::uint32_t SendUnlessTornDown(CommandBlock* block) {
+  std::uint32_t status = kStatusDeviceCallFailed;
+  UnlessTornDown([&] { status = ExecuteCmd(block); });
+  return status;
+}
+
 void SendLineRequest(std::uint32_t opcode, std::uint32_t handle, std::uint32_t parameter) {
   CommandHolder block = AllocateCommand();
   if (!block) return;
@@ -65,11 +81,19 @@ void SendDestroy(CommandBlock& block, std::uint32_t handle) {
   ExecuteCmd(&block);
 }
 
-// Displays every unread entry of one ring, in order, each under the ring lock.
+// Displays every unread entry of one ring, in order. The slot is copied under the ring lock and
+// stays taken until it has been displayed (the poll never writes an unread slot), but the console
+// is written without the lock: a console that blocks must not hold up the poll.
 void DrainRing(const char* lineName, TraceRing& ring) {
+  std::array<std::uint8_t, kTraceEntrySize> entry{};
   while (RingUnread(ring) > 0) {
+    {
+      std::lock_guard<std::mutex> guard(hThdSem);
+      const TraceEntryView slot = RingPeek(ring);
+      std::copy(slot.begin(), slot.end(), entry.begin());
+    }
+    DecodeTraceFrame(lineName, TraceEntryBytes(entry));
     std::lock_guard<std::mutex> guard(hThdSem);
-    DecodeTraceFrame(lineName, RingPeek(ring));
     RingStepRead(ring);
   }
 }
@@ -119,7 +143,7 @@ void GetTraceEntry(std::uint32_t handle, TraceRing* ring, std::uint32_t* nextEnt
 
   block->SetOpcode(OP_TRACE_STATUS);
   block->SetLineHandle(handle);
-  if (ExecuteCmd(block.get()) != 0) return;
+  if (SendUnlessTornDown(block.get()) != 0) return;
 
   const ByteSpan reply = block->bytes();
   const std::uint32_t oldest = GetLE32(reply, kStatusHeldToOffset) - GetLE32(reply, kStatusHeldFromOffset);
@@ -137,7 +161,7 @@ void GetTraceEntry(std::uint32_t handle, TraceRing* ring, std::uint32_t* nextEnt
     block->SetOpcode(OP_TRACE_READ);
     block->SetLineHandle(handle);
     block->SetParameter(*nextEntry);
-    if (ExecuteCmd(block.get()) != 0) break;
+    if (SendUnlessTornDown(block.get()) != 0) break;
     read = true;
     {
       std::lock_guard<std::mutex> guard(hThdSem);
@@ -148,7 +172,7 @@ void GetTraceEntry(std::uint32_t handle, TraceRing* ring, std::uint32_t* nextEnt
     if (PrintUpdate.exchange(0, std::memory_order_acquire) != 0) {
       block->SetOpcode(OP_LOG_FILE);
       block->SetParameter(Get(PrintStatus) != 0 ? kLogFileOn : kLogFileOff);
-      ExecuteCmd(block.get());
+      SendUnlessTornDown(block.get());
     }
   }
 
@@ -157,13 +181,13 @@ void GetTraceEntry(std::uint32_t handle, TraceRing* ring, std::uint32_t* nextEnt
 
 void DoTrace() {
   while (Get(EndGame) == 0) {
+    // Each request of a poll takes the teardown lock by itself (the rings stay until this loop
+    // has ended: only the main thread's own teardown releases them).
     for (std::size_t i = 0; i < idd_tbl.size(); ++i) {
-      UnlessTornDown([i] {
-        LineEntry& entry = idd_tbl[i];
-        if (entry.Selected == 1 && entry.Ring) {
-          GetTraceEntry(entry.Handle, entry.Ring.get(), &entry.Ring->NextEntry, i);
-        }
-      });
+      LineEntry& entry = idd_tbl[i];
+      if (entry.Selected == 1 && entry.Ring) {
+        GetTraceEntry(entry.Handle, entry.Ring.get(), &entry.Ring->NextEntry, i);
+      }
     }
     PlatSleep(kPollIntervalMs);
   }
@@ -196,12 +220,13 @@ void StartTraceThreads() {
   });
 }
 
-void DestroyTrace() {
-  std::lock_guard<std::mutex> guard(TeardownLock);
-  if (TornDown) return;
-  TornDown = true;
+namespace {
 
-  // Stop and destroy in table order, each line's stop before its destroy.
+// Under TeardownLock: stops and destroys every trace object in table order, each line's stop
+// before its destroy, and marks the traces torn down. False when that was done before.
+bool StopAndDestroyAll() {
+  if (TornDown) return false;
+  TornDown = true;
   CommandHolder block = AllocateCommand();
   if (block) {
     for (LineEntry& entry : idd_tbl) {
@@ -210,9 +235,32 @@ void DestroyTrace() {
       SendDestroy(*block, entry.Handle);
     }
   }
+  return true;
+}
+
+}  // namespace
+
+void DestroyTrace() {
+  std::lock_guard<std::timed_mutex> guard(TeardownLock);
+  if (!StopAndDestroyAll()) return;
 
   // The rings go only once the decode thread has displayed what they hold and ended.
   ShutdownTraceEvents(TraceEvent);
   WaitForDecodeEnd();
   for (LineEntry& entry : idd_tbl) entry.Ring.reset();
+}
+
+void DestroyTraceWithin(std::uint32_t limit_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  // Half of the time for a request in flight, the rest for the display of what was read.
+  std::unique_lock<std::timed_mutex> guard(TeardownLock, std::defer_lock);
+  if (!guard.try_lock_for(std::chrono::milliseconds(limit_ms / 2))) {
+    CloseDriver();
+    return;
+  }
+  const bool first = StopAndDestroyAll();
+  guard.unlock();
+  if (!first) return;
+  ShutdownTraceEvents(TraceEvent);
+  WaitForDecodeEndUntil(deadline);
 }

@@ -37,3 +37,12 @@ void StartTraceThreads();
 // Stops and destroys every trace object once, whoever calls first, waits until the decode thread
 // no longer reads the rings, then releases them. Later calls do nothing.
 void DestroyTrace();
+
+// The teardown of the console control handler, which must let the process end soon whatever the
+// driver and the console do. It waits at most limit_ms for a request of the main thread that is
+// in flight; when that does not return in time the driver is not answering, and the handle is
+// closed instead (which fails that request). Otherwise it stops and destroys every trace object
+// once, as DestroyTrace does, and gives the decode thread the rest of the time to display what the
+// rings hold. The rings are not released: the process ends right after, and the main thread may
+// still be between two requests of a poll.
+void DestroyTraceWithin(std::uint32_t limit_ms);

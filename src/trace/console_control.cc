@@ -12,6 +12,10 @@ namespace {
 
 constexpr int kKeyBufferSize = 100;
 
+// How long the control handler's teardown may take before the process ends: a driver that does
+// not answer or a console that nobody reads must not keep Ctrl-C from ending the tool.
+constexpr std::uint32_t kCtrlTeardownLimitMs = 1500;
+
 // 0 becomes 1, anything else becomes 0.
 void Toggle(std::atomic<std::int32_t>& flag) { Set(flag, Get(flag) == 0 ? 1 : 0); }
 
@@ -74,7 +78,7 @@ int KeyboardMonitor() {
 bool MyCtrlCHandler(std::uint32_t event) {
   if (event == kCtrlCEvent || event == kCtrlBreakEvent) {
     Set(EndGame, 1);
-    DestroyTrace();
+    DestroyTraceWithin(kCtrlTeardownLimitMs);
     CloseDriver();
     PlatRestoreConsole();
   }

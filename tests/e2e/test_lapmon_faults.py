@@ -1,0 +1,142 @@
+"""lapmon against a driver that misbehaves (brisim's fault rules): no crash, no wait beyond the
+driver's own, no request on a connection that is gone, and Ctrl-C still ends it within about two
+seconds."""
+
+import signal
+import time
+import unittest
+
+from harness import Sim, wait_for_log
+from lapmon_util import (NO_EXIT_PAUSE, OP_ENUM_IDD, OP_TRACE_CREATE, OP_TRACE_DESTROY, OP_TRACE_READ,
+                         OP_TRACE_STATUS, OP_TRACE_STOP, STAMP_RE, count_at_least, finish, frame, kill_quietly,
+                         line, scenario, start_lapmon, stop_with_nine, wait_until)
+
+HANDLES = (0x1001, 0x1002)
+
+
+def busy(faults):
+    sc = scenario(*[line("L%d" % i, h, [frame(i)], repeat={"count": "forever", "every_ms": 50})
+                    for i, h in enumerate(HANDLES)])
+    sc["faults"] = faults
+    return sc
+
+
+def fault_lines(sim):
+    with open(sim.dir + "/brisim-TESSIX0.err") as f:
+        return [l for l in f.read().splitlines() if " fault " in l]
+
+
+class Interrupt(unittest.TestCase):
+    def test_ctrl_c_during_a_hung_request(self):
+        # The driver sits on a status request for eight seconds; Ctrl-C must not wait for it.
+        for opcode in ("OP_TRACE_STATUS", "OP_TRACE_READ"):
+            with self.subTest(opcode=opcode), Sim(busy([{"kind": "hang", "opcode": opcode, "after": 6,
+                                                         "ms": 8000}])) as sim:
+                proc = start_lapmon(["-a", "-raw"], sim, **NO_EXIT_PAUSE)
+                try:
+                    wait_until(lambda: fault_lines(sim), timeout=15)
+                    time.sleep(0.3)
+                    started = time.monotonic()
+                    proc.send_signal(signal.SIGINT)
+                    status, _ = finish(proc, timeout=10)
+                    self.assertLess(time.monotonic() - started, 2.5)
+                    self.assertEqual(status, -signal.SIGINT)
+                finally:
+                    kill_quietly(proc)
+
+    def test_ctrl_c_after_the_connection_is_gone(self):
+        with Sim(busy([{"kind": "close", "opcode": "OP_TRACE_READ", "after": 4}])) as sim:
+            proc = start_lapmon(["-a", "-raw"], sim, **NO_EXIT_PAUSE)
+            try:
+                wait_until(lambda: fault_lines(sim), timeout=15)
+                time.sleep(1.5)  # a poll pass on the broken handle
+                count = len(sim.log())
+                started = time.monotonic()
+                proc.send_signal(signal.SIGINT)
+                status, _ = finish(proc, timeout=10)
+                self.assertLess(time.monotonic() - started, 2.5)
+                self.assertEqual(status, -signal.SIGINT)
+                # Nothing reached the driver after the connection went.
+                self.assertEqual(len(sim.log()), count)
+                self.assertEqual(sim.log()[-1]["opcode"], OP_TRACE_READ)
+            finally:
+                kill_quietly(proc)
+
+
+class BrokenConnection(unittest.TestCase):
+    def test_tracing_goes_on_quietly_and_key_9_ends_it(self):
+        for kind in ("close", "cut", "noise", "oversize", "restart"):
+            with self.subTest(kind=kind), Sim(busy([{"kind": kind, "opcode": "OP_TRACE_READ", "after": 4}])) as sim:
+                proc = start_lapmon(["-a", "-raw"], sim, **NO_EXIT_PAUSE)
+                try:
+                    wait_until(lambda: fault_lines(sim), timeout=15)
+                    time.sleep(1.5)
+                    started = time.monotonic()
+                    status, out = stop_with_nine(proc)
+                    self.assertLess(time.monotonic() - started, 2.5)
+                    self.assertEqual(status, 0)
+                    log = sim.log()
+                    self.assertEqual(log[-1]["opcode"], OP_TRACE_READ, kind)
+                    # The entries read before the fault were all shown; the reply to the last read
+                    # never arrived whole.
+                    reads = [r for r in log if r["opcode"] == OP_TRACE_READ and r["status"] == 0]
+                    unanswered = 1 if log[-1]["status"] == 0 else 0
+                    self.assertEqual(len(STAMP_RE.findall(out)), len(reads) - unanswered)
+                finally:
+                    kill_quietly(proc)
+
+
+class SpoiltReplies(unittest.TestCase):
+    def test_slow_driver_delays_and_nothing_more(self):
+        with Sim(busy([{"kind": "hang", "opcode": "OP_TRACE_STATUS", "after": 2, "ms": 1500}])) as sim:
+            proc = start_lapmon(["-a", "-raw"], sim, **NO_EXIT_PAUSE)
+            try:
+                wait_until(lambda: fault_lines(sim), timeout=15)
+                hung_at = len(sim.requests(OP_TRACE_STATUS))
+                wait_for_log(sim, count_at_least(OP_TRACE_STATUS, hung_at + 4), timeout=10)
+                status, out = stop_with_nine(proc)
+                self.assertEqual(status, 0)
+                reads = [r for r in sim.log() if r["opcode"] == OP_TRACE_READ and r["status"] == 0]
+                self.assertEqual(len(STAMP_RE.findall(out)), len(reads))
+                for handle in HANDLES:
+                    ops = [r["opcode"] for r in sim.log() if r["line_handle"] == handle]
+                    self.assertEqual(ops[-2:], [OP_TRACE_STOP, OP_TRACE_DESTROY])
+            finally:
+                kill_quietly(proc)
+
+    def test_garbage_entries_and_status_words(self):
+        # Every status and read reply says success with random words: random "Lost" counts,
+        # random entries, up to a ring's worth per line and poll.
+        faults = [{"kind": "garbage", "opcode": op, "count": "forever", "bytes": 400}
+                  for op in ("OP_TRACE_STATUS", "OP_TRACE_READ")]
+        with Sim(busy(faults)) as sim:
+            proc = start_lapmon(["-a", "-p"], sim, **NO_EXIT_PAUSE)
+            try:
+                wait_for_log(sim, count_at_least(OP_TRACE_STATUS, 6), timeout=20)
+                status, out = stop_with_nine(proc, timeout=20)
+                self.assertEqual(status, 0)
+                self.assertIn("Q.921 Decode", out)
+                for handle in HANDLES:
+                    ops = [r["opcode"] for r in sim.log() if r["line_handle"] == handle]
+                    self.assertEqual(ops[-2:], [OP_TRACE_STOP, OP_TRACE_DESTROY])
+            finally:
+                kill_quietly(proc)
+
+    def test_garbage_enumeration(self):
+        with Sim(busy([{"kind": "garbage", "opcode": "OP_ENUM_IDD"}])) as sim:
+            proc = start_lapmon(["-a", "-p"], sim, **NO_EXIT_PAUSE)
+            try:
+                wait_for_log(sim, count_at_least(OP_ENUM_IDD, 1))
+                time.sleep(1)
+                status, out = stop_with_nine(proc)
+                self.assertEqual(status, 0)
+                creates = sim.requests(OP_TRACE_CREATE)
+                self.assertLessEqual(len(creates), 20)
+                self.assertEqual(out.count("Error Creating Trace Object for Line "),
+                                 len([r for r in creates if r["status"] != 0]))
+            finally:
+                kill_quietly(proc)
+
+
+if __name__ == "__main__":
+    unittest.main()
