@@ -33,12 +33,13 @@ bri_sanitizer_tests() {
     echo "== ThreadSanitizer build ($tsan)"
     bri_sanitizer_configure "$tsan" thread OFF
     local targets=(lapmon brisim platform_unit_tests)
-    [ -d src/trace ] && [ -f tests/unit/trace/CMakeLists.txt ] && targets+=(trace_unit_tests)
+    [ -f tests/unit/trace/CMakeLists.txt ] && targets+=(trace_unit_tests trace_teardown_tests)
     cmake --build "$tsan" -j"$jobs" --target "${targets[@]}"
     echo "== Capture and threading tests under ThreadSanitizer"
     # The unit test programs run whole; ctest runs the lapmon end-to-end tests.
     local t
-    for t in "$tsan"/tests/unit/platform/platform_unit_tests "$tsan"/tests/unit/trace/trace_unit_tests; do
+    for t in "$tsan"/tests/unit/platform/platform_unit_tests "$tsan"/tests/unit/trace/trace_unit_tests \
+      "$tsan"/tests/unit/trace/trace_teardown_tests; do
       [ -x "$t" ] || continue
       "$t" --gtest_brief=1
     done

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <new>
@@ -11,6 +12,7 @@
 #include "common/console.h"
 #include "common/driver.h"
 #include "decode/frame_display.h"
+#include "platform/platform.h"
 #include "trace/console_control.h"
 #include "trace/line_table.h"
 #include "trace/switches.h"
@@ -18,7 +20,7 @@
 #include "trace/trace_event.h"
 
 std::mutex hThdSem;
-std::timed_mutex TeardownLock;
+std::mutex TeardownLock;
 bool TornDown = false;
 
 namespace {
@@ -238,25 +240,43 @@ bool StopAndDestroyAll() {
   return true;
 }
 
+// Set once the console control handler has begun its teardown; the process ends with the handler.
+std::atomic<bool> CtrlTeardown{false};
+
 }  // namespace
 
 void DestroyTrace() {
-  std::lock_guard<std::timed_mutex> guard(TeardownLock);
-  if (!StopAndDestroyAll()) return;
-
-  // The rings go only once the decode thread has displayed what they hold and ended.
-  ShutdownTraceEvents(TraceEvent);
-  WaitForDecodeEnd();
-  for (LineEntry& entry : idd_tbl) entry.Ring.reset();
+  {
+    std::lock_guard<std::mutex> guard(TeardownLock);
+    if (StopAndDestroyAll()) {
+      // The rings go only once the decode thread has displayed what they hold and ended.
+      ShutdownTraceEvents(TraceEvent);
+      WaitForDecodeEnd();
+      for (LineEntry& entry : idd_tbl) entry.Ring.reset();
+      return;
+    }
+  }
+  // The control handler has the teardown in hand and ends the process when it is done: the main
+  // thread must not end it first (and run the exit handlers under the handler's feet).
+  if (CtrlTeardown.load()) {
+    for (;;) PlatSleep(1000);
+  }
 }
 
 void DestroyTraceWithin(std::uint32_t limit_ms) {
+  CtrlTeardown.store(true);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
   // Half of the time for a request in flight, the rest for the display of what was read.
-  std::unique_lock<std::timed_mutex> guard(TeardownLock, std::defer_lock);
-  if (!guard.try_lock_for(std::chrono::milliseconds(limit_ms / 2))) {
-    CloseDriver();
-    return;
+  // (Tried again and again rather than a timed lock, which not every thread checker follows.)
+  const auto lock_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms / 2);
+  std::unique_lock<std::mutex> guard(TeardownLock, std::try_to_lock);
+  while (!guard.owns_lock()) {
+    if (std::chrono::steady_clock::now() >= lock_deadline) {
+      CloseDriver();
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    guard.try_lock();
   }
   const bool first = StopAndDestroyAll();
   guard.unlock();
