@@ -2,6 +2,7 @@
 # This is the one list: scripts/test, scripts/demo and CI all install from it.
 bri_packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchmark-dev
               nlohmann-json3-dev libcli11-dev libpcap-dev
+              clang-14 libfuzzer-14-dev libclang-rt-14-dev   # sanitizer builds and fuzz programs
               g++-mingw-w64-x86-64-posix   # the Windows build of the tools
               wine wine64)                 # runs the Windows build for its smoke test
 
