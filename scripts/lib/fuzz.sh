@@ -23,21 +23,21 @@ bri_fuzz_one() {
   local runs="$build/fuzz-runs"
   local work="$runs/$name"
   mkdir -p "$work/corpus"
+  local status=0
   (
     bri_sanitizer_env
     cd "$work"
     "../../fuzz/$name" corpus "$OLDPWD/fuzz/corpus/$name" -max_total_time="$seconds" \
       -max_len="$(bri_fuzz_max_len "$name")" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
       >"../$name.log" 2>&1
-  )
-  local status=$?
+  ) || status=$?
   local runs_line
-  runs_line=$(grep -m1 'stat::number_of_executed_units' "$runs/$name.log" | awk '{print $2}')
+  runs_line=$(grep -m1 'stat::number_of_executed_units' "$runs/$name.log" | awk '{print $2}') || true
   if [ $status -eq 0 ]; then
     echo "fuzz ok:   $name (${runs_line:-?} runs in ${seconds}s)"
   else
     echo "fuzz FAIL: $name (status $status; see $runs/$name.log and $work/)"
-    tail -n 40 "$runs/$name.log"
+    tail -n 40 "$runs/$name.log" || true
   fi
   return $status
 }
@@ -47,7 +47,7 @@ bri_fuzz() {
   local programs=() dir name
   for dir in fuzz/corpus/*/; do
     name=$(basename "$dir")
-    [ -x "$build/fuzz/$name" ] && programs+=("$name")
+    if [ -x "$build/fuzz/$name" ]; then programs+=("$name"); fi
   done
   if [ ${#programs[@]} -eq 0 ]; then
     echo "fuzz: no fuzz programs in $build/fuzz"

@@ -33,7 +33,7 @@ bri_sanitizer_tests() {
     echo "== ThreadSanitizer build ($tsan)"
     bri_sanitizer_configure "$tsan" thread OFF
     local targets=(lapmon brisim platform_unit_tests)
-    [ -f tests/unit/trace/CMakeLists.txt ] && targets+=(trace_unit_tests trace_teardown_tests)
+    if [ -f tests/unit/trace/CMakeLists.txt ]; then targets+=(trace_unit_tests trace_teardown_tests); fi
     cmake --build "$tsan" -j"$jobs" --target "${targets[@]}"
     echo "== Capture and threading tests under ThreadSanitizer"
     # The unit test programs run whole; ctest runs the lapmon end-to-end tests.
