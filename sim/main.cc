@@ -1,6 +1,6 @@
 // brisim: plays the adapter's driver for the tools on a device socket.
 //
-//   brisim [--scenario FILE.json] [--dir DIR] [--device NAME] [--log FILE] [--fault SPEC]...
+//   brisim [--scenario FILE.json] [--dir DIR] [--device NAME] [--log FILE] [--fault RULE]...
 //
 // Exit status: 0 after SIGTERM/SIGINT, 1 when it cannot listen or open the log, 2 for a bad
 // command line or a scenario that cannot be played.
