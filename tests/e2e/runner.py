@@ -152,9 +152,12 @@ def main():
 
     skips = [(s, name) for name in names for s in results.get(name, (1, {"skips": []}))[1]["skips"]]
     if skips:
-        print("\nSkipped (%d):" % len(skips))
+        print("\nSkipped (%d), by reason:" % len(skips))
+        reasons = {}
         for (test_id, reason), _ in skips:
-            print("  %s\n      %s" % (test_id, reason))
+            reasons.setdefault(reason, []).append(test_id)
+        for reason, ids in reasons.items():
+            print("  %s\n%s" % (reason, "".join("      %s\n" % i for i in ids)), end="")
     failed = [n for n in names if results.get(n, (1,))[0] != 0]
     print("\n%d modules, %d failed%s" % (len(names), len(failed), (": " + ", ".join(failed)) if failed else ""))
     return 1 if failed else 0
