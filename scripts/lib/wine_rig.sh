@@ -6,6 +6,8 @@
 #                                         running in each
 #   bri_wine_rig_down RIG_DIR             ends every wineserver of the rig
 #   bri_wine_e2e BUILD_DIR                the whole end-to-end suite under Wine (up, run, down)
+#   bri_wine_stop_all BUILD_DIR           ends every wineserver that the rig or the smoke test
+#                                         started under BUILD_DIR (for an exit trap)
 #
 # Wine's output always goes to files: background Wine processes would hold a pipe open.
 
@@ -21,6 +23,8 @@ bri_wine_devices=(TESSIX0 Quorlink)
 
 bri_wine_prefix_up() {
   local build=$1 prefix=$2 log=$2.log
+  # A wineserver of an earlier run goes first: once its folder is gone nothing could reach it.
+  if [ -d "$prefix" ]; then (bri_wine_env "$prefix"; wineserver -k >/dev/null 2>&1 || true); fi
   rm -rf "$prefix"
   (
     bri_wine_env "$prefix"
@@ -67,6 +71,8 @@ bri_wine_rig_up() {
 
 bri_wine_rig_down() {
   local rig=$1 prefix
+  [ -d "$rig" ] || return 0
+  rig=$(cd "$rig" && pwd)   # wineserver finds its prefix by absolute path only
   for prefix in "$rig"/prefix*/; do
     [ -d "$prefix" ] || continue
     (bri_wine_env "${prefix%/}"; wineserver -k >/dev/null 2>&1 || true)
@@ -80,8 +86,6 @@ bri_wine_e2e() {
   for exe in src/trace/lapmon.exe src/status/linestat.exe sim/brisim.exe sim/relay/brirelay.sys; do
     [ -f "$build/$exe" ] || { echo "wine e2e: $build/$exe was not built"; return 1; }
   done
-  # Never leave Wine running, whatever happens from here on.
-  trap "bri_wine_rig_down '$rig'" EXIT
   echo "wine e2e: making $jobs prefixes under $rig"
   bri_wine_rig_up "$build" "$rig" "$jobs" || { bri_wine_rig_down "$rig"; return 1; }
   for ((i = 1; i <= jobs; i++)); do prefixes+=(--prefix "$rig/prefix$i"); done
@@ -90,6 +94,14 @@ bri_wine_e2e() {
     BRI_BRISIM="$build/sim/brisim.exe" BRI_RELAY_PROBE="$build/sim/relay/relay_probe.exe" \
     python3 tests/e2e/runner.py --out "$rig/results" "${prefixes[@]}" || status=1
   bri_wine_rig_down "$rig"
-  trap - EXIT
   return $status
+}
+
+bri_wine_stop_all() {
+  local build=$1
+  [ -d "$build" ] || return 0
+  bri_wine_rig_down "$build/wine-rig"
+  if [ -d "$build/wine-smoke/prefix" ]; then
+    (bri_wine_env "$(cd "$build/wine-smoke/prefix" && pwd)"; wineserver -k >/dev/null 2>&1 || true)
+  fi
 }
