@@ -160,7 +160,7 @@ def run(program, args, sim=None, input=b"", timeout=30, env=None, **env_extra):
     if env is None:
         env = sim.env(**env_extra) if sim else dict(os.environ, **{k: str(v) for k, v in env_extra.items()})
     if WINE:
-        wine_rig.prepare(WRAP, env)
+        wine_rig.prepare(WRAP, program, env)
     return subprocess.run(WRAP + [program] + list(args), input=input, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, env=env, timeout=timeout)
 
@@ -170,7 +170,7 @@ def start(program, args, sim=None, env=None, **env_extra):
     if env is None:
         env = sim.env(**env_extra) if sim else dict(os.environ, **{k: str(v) for k, v in env_extra.items()})
     if WINE:
-        wine_rig.prepare(WRAP, env)
+        wine_rig.prepare(WRAP, program, env)
     return subprocess.Popen(WRAP + [program] + list(args), stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
 

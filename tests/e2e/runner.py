@@ -26,10 +26,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 # What Wine cannot express, by kind (raised by wine_rig.cannot_express from the harness).
 WINE_EXCEPTIONS = {
-    "windows-95": "the Windows 95 system (platform id 1 with its own version numbers) and its "
-                  "device path \\\\.\\VEXMOD.VXD: a 64-bit program under Wine runs as Windows NT",
-    "nt-version": "an NT version other than the rig's 4.0.1381: Wine reports only its fixed versions",
-    "version-query": "a version query that fails or reports an unknown platform: Wine always answers it",
+    "windows-95": "Windows 95: Wine reports a Windows 9x system only with its own numbers "
+                  "(4.10.2222, the version packed into the build number's high word), never the "
+                  "95:MAJOR.MINOR.BUILD the case asks for",
+    "nt-version": "an NT version that Wine has no setting for",
+    "version-query": "a failing version query: Wine always answers GetVersionExA",
     "ctrl-break": "Ctrl-Break: Wine ends the process on SIGQUIT without a console control event, and a "
                   "program whose standard input is a pipe has no console to send one through",
 }

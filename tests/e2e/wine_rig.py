@@ -1,15 +1,17 @@
-"""What the harness does differently when the tools are the Windows programs run under Wine.
+r"""What the harness does differently when the tools are the Windows programs run under Wine.
 
 The rig (scripts/lib/wine_rig.sh) has made the Wine prefix (WINEPREFIX), keeps its wineserver
 running and has installed brirelay.sys as one demand-start kernel service per device. Here:
 
 - a device is present only while a Sim serves it: Sim starts brisim.exe on the pipe
-  \\\\.\\pipe\\bri-DEVICE, then starts the device's relay service, and stops the service when it ends
+  \\.\pipe\bri-DEVICE, then starts the device's relay service, and stops the service when it ends
   (so that "no driver" looks the same as on Linux: the device does not open);
 - the registry export that a test hands to linestat (BRI_REGISTRY) is imported into Wine's real
   registry with regedit, after the RAS/TAPI key has been deleted;
-- the system version that a test asks for (BRI_OS) must be the one the rig set up (Windows NT 4.0,
-  build 1381, for lapmon.exe and linestat.exe); anything else Wine cannot report.
+- the system version that a test asks for (BRI_OS) is set as the program's Wine version
+  (HKCU\Software\Wine\AppDefaults\<program>\Version): the rig starts with Windows NT 4.0 build
+  1381 ("nt40"); other NT versions that Wine knows and an unsupported system (Win32s, platform
+  id 0) are set for the run; Windows 95 and a failing version query Wine cannot report.
 
 What Wine cannot express is refused through cannot_express(): the runner (runner.py) lists each
 such case with its reason and turns it into a reported skip; outside the runner it is an error.
@@ -27,8 +29,19 @@ EXCEPTIONS = {}
 
 RAS_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\RAS\Tapi Devices\TESSIX"
 
-# The system version the rig gives the tools (AppDefaults\<program>\Version = nt40).
-RIG_VERSION = "4.0.1381"
+# NT versions as BRI_OS gives them -> Wine's name for that version.
+NT_VERSIONS = {
+    "4.0.1381": "nt40",
+    "5.0.2195": "win2k",
+    "5.1.2600": "winxp",
+    "5.2.3790": "win2003",
+    "6.0.6002": "vista",
+    "6.1.7601": "win7",
+    "6.2.9200": "win8",
+    "6.3.9600": "win81",
+}
+RIG_VERSION = "nt40"       # what the rig sets for lapmon.exe and linestat.exe
+UNSUPPORTED_SYSTEM = "win31"  # Win32s: platform id 0
 
 
 class NotExpressible(AssertionError):
@@ -110,16 +123,33 @@ def device_down(wrap, device):
     _wine(wrap, ["net", "stop", service_name(device)], "net stop")
 
 
-def check_os(env):
+def wine_version(env):
+    """Wine's name of the version that BRI_OS asks for."""
     value = env.get("BRI_OS", "nt")
     system, _, numbers = value.partition(":")
-    if system == "nt" and numbers in ("", RIG_VERSION):
-        return
+    if system == "nt":
+        if not numbers:
+            return RIG_VERSION
+        if numbers in NT_VERSIONS:
+            return NT_VERSIONS[numbers]
+        cannot_express("nt-version", "BRI_OS=%s" % value)
+    if system == "other":
+        return UNSUPPORTED_SYSTEM
     if system == "95":
         cannot_express("windows-95", "BRI_OS=%s" % value)
-    if system == "nt":
-        cannot_express("nt-version", "BRI_OS=%s" % value)
     cannot_express("version-query", "BRI_OS=%s" % value)
+
+
+def apply_version(wrap, program, env):
+    version = wine_version(env)
+    name = os.path.basename(program)
+    if (_state("version-" + name) or RIG_VERSION) == version:
+        return
+    key = r"HKCU\Software\Wine\AppDefaults\%s" % name
+    status, text = _wine(wrap, ["reg", "add", key, "/v", "Version", "/t", "REG_SZ", "/d", version, "/f"], "reg add")
+    if status != 0:
+        raise RuntimeError("cannot set Wine's version for %s: %s" % (name, text))
+    _set_state("version-" + name, version)
 
 
 def apply_registry(wrap, env):
@@ -146,7 +176,7 @@ def apply_registry(wrap, env):
     _set_state("registry", digest)
 
 
-def prepare(wrap, env):
+def prepare(wrap, program, env):
     """Before a tool runs: the system version it will see and the registry it will read."""
-    check_os(env)
+    apply_version(wrap, program, env)
     apply_registry(wrap, env)
