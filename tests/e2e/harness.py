@@ -187,6 +187,14 @@ def wait_for_log(sim, predicate, timeout=10.0):
         time.sleep(0.05)
 
 
+def terminated_by(status, sig):
+    """Whether an exit status is that of a process that sig ended by its default action. Under
+    Wine, SIGINT is a Ctrl-C event whose default handler ends the process with status 0."""
+    if WINE:
+        return sig == signal.SIGINT and status == 0
+    return status == -sig
+
+
 def interrupt(proc, sig=signal.SIGINT):
     # Under Wine SIGINT reaches the program as a Ctrl-C console event; nothing delivers Ctrl-Break.
     if WINE and sig != signal.SIGINT:

@@ -26,9 +26,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 # What Wine cannot express, by kind (raised by wine_rig.cannot_express from the harness).
 WINE_EXCEPTIONS = {
-    "windows-95": "Windows 95: Wine reports a Windows 9x system only with its own numbers "
-                  "(4.10.2222, the version packed into the build number's high word), never the "
-                  "95:MAJOR.MINOR.BUILD the case asks for",
+    "windows-95": "Windows 95 with given version numbers: Wine reports a Windows 9x system only "
+                  "with its own numbers (such as 4.0.950, the version packed into the build "
+                  "number's high word), never the 95:MAJOR.MINOR.BUILD the case asks for",
     "nt-version": "an NT version that Wine has no setting for",
     "version-query": "a failing version query: Wine always answers GetVersionExA",
     "ctrl-break": "Ctrl-Break: Wine ends the process on SIGQUIT without a console control event, and a "

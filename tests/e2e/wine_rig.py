@@ -10,8 +10,9 @@ running and has installed brirelay.sys as one demand-start kernel service per de
   registry with regedit, after the RAS/TAPI key has been deleted;
 - the system version that a test asks for (BRI_OS) is set as the program's Wine version
   (HKCU\Software\Wine\AppDefaults\<program>\Version): the rig starts with Windows NT 4.0 build
-  1381 ("nt40"); other NT versions that Wine knows and an unsupported system (Win32s, platform
-  id 0) are set for the run; Windows 95 and a failing version query Wine cannot report.
+  1381 ("nt40"); other NT versions that Wine knows, Windows 95 when the case leaves its numbers
+  open, and an unsupported system (Win32s, platform id 0) are set for the run; Windows 95 with
+  given numbers and a failing version query Wine cannot report.
 
 What Wine cannot express is refused through cannot_express(): the runner (runner.py) lists each
 such case with its reason and turns it into a reported skip; outside the runner it is an error.
@@ -42,6 +43,7 @@ NT_VERSIONS = {
 }
 RIG_VERSION = "nt40"       # what the rig sets for lapmon.exe and linestat.exe
 UNSUPPORTED_SYSTEM = "win31"  # Win32s: platform id 0
+WINDOWS_95 = "win95"          # platform id 1, with Wine's own numbers (4.0.950)
 
 
 class NotExpressible(AssertionError):
@@ -136,6 +138,8 @@ def wine_version(env):
     if system == "other":
         return UNSUPPORTED_SYSTEM
     if system == "95":
+        if not numbers:
+            return WINDOWS_95
         cannot_express("windows-95", "BRI_OS=%s" % value)
     cannot_express("version-query", "BRI_OS=%s" % value)
 
