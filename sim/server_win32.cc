@@ -147,6 +147,12 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
   stop_event = stop.get();
   SetConsoleCtrlHandler(OnControl, TRUE);
 
+  // Another simulator's pipe of the same name (asked without connecting to it, so that its
+  // connection numbers stay as they are; not every system refuses a second first instance).
+  if (WaitNamedPipeA(name.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
+    std::fprintf(stderr, "brisim: another simulator already listens on %s\n", name.c_str());
+    return 1;
+  }
   Handle listening(NewInstance(name, true));
   if (!listening.valid()) {
     const DWORD error = GetLastError();

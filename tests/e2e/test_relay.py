@@ -2,7 +2,7 @@
 calls, the driver and brisim.exe's pipe. Runs only in the Wine rig (BRI_WRAP=wine)."""
 
 import os
-import re
+import signal
 import subprocess
 import time
 import unittest
@@ -120,6 +120,25 @@ class Relay(unittest.TestCase):
             harness.wait_for_log(sim, lambda l: len(l) >= 2)
         # Without a simulator the devices are gone, as when no driver is installed.
         self.assertEqual(probe("Quorlink")[:2], ["open", "failed"])
+
+    def test_brisim_exe_keeps_its_pipe_and_ends_on_ctrl_c(self):
+        with Sim(SCENARIO) as sim:
+            # A second simulator for the same device leaves the first one alone.
+            second = subprocess.run(harness.WRAP + [harness.BRISIM, "--device", "TESSIX0"],
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, timeout=30)
+            self.assertEqual(second.returncode, 1)
+            self.assertIn(b"already listens", second.stderr)
+            self.assertEqual([outcome(l) for l in lines(probe("TESSIX0"))], [("ok", 262200)])
+            # Ctrl-C ends it with status 0, also with a connection open.
+            holder = subprocess.Popen(harness.WRAP + [PROBE, "TESSIX0", "--count", "2", "--hold", "3000"],
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            harness.wait_for_log(sim, lambda l: len(l) >= 2)
+            proc = sim.procs[0]
+            proc.send_signal(signal.SIGINT)
+            self.assertEqual(proc.wait(15), 0)
+            out, _ = holder.communicate(timeout=30)
+            self.assertEqual([outcome(l) for l in lines(out.decode().split())], [("ok", 262200), ("failed", "1")])
 
 
 if __name__ == "__main__":
