@@ -49,6 +49,8 @@ class Sim:
             self.start()
 
     def start(self):
+        if WINE:
+            wine_rig.restore_versions(WRAP)
         for device in self.devices:
             if WINE:
                 self._start_under_wine(device)
@@ -109,6 +111,8 @@ class Sim:
         for device in self.wine_devices:
             wine_rig.device_down(WRAP, device)
         self.wine_devices = []
+        if WINE:
+            wine_rig.restore_versions(WRAP)
         for proc in self.procs:
             if proc.poll() is None:
                 proc.terminate()

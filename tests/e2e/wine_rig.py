@@ -145,8 +145,18 @@ def wine_version(env):
 
 
 def apply_version(wrap, program, env):
-    version = wine_version(env)
-    name = os.path.basename(program)
+    _set_version(wrap, os.path.basename(program), wine_version(env))
+
+
+def restore_versions(wrap):
+    """Puts back the rig's version for every program that a case gave another one, so that a
+    program started without the harness (on a terminal, say) sees the rig's version."""
+    for entry in os.listdir(prefix()):
+        if entry.startswith("bri-state-version-"):
+            _set_version(wrap, entry[len("bri-state-version-"):], RIG_VERSION)
+
+
+def _set_version(wrap, name, version):
     if (_state("version-" + name) or RIG_VERSION) == version:
         return
     key = r"HKCU\Software\Wine\AppDefaults\%s" % name
