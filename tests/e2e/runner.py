@@ -31,8 +31,9 @@ WINE_EXCEPTIONS = {
                   "number's high word), never the 95:MAJOR.MINOR.BUILD the case asks for",
     "nt-version": "an NT version that Wine has no setting for",
     "version-query": "a failing version query: Wine always answers GetVersionExA",
-    "ctrl-break": "Ctrl-Break: Wine ends the process on SIGQUIT without a console control event, and a "
-                  "program whose standard input is a pipe has no console to send one through",
+    "ctrl-break": "Ctrl-Break: nothing delivers it to a program under Wine (SIGQUIT ends the "
+                  "process at once, or is lost on a terminal, without a console control event), "
+                  "and the tests share no console with the program to raise one",
 }
 
 # Whole tests that do not apply under Wine, by test id prefix, with the reason.
