@@ -3,7 +3,8 @@
 bri_packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchmark-dev
               nlohmann-json3-dev libcli11-dev libpcap-dev
               g++-mingw-w64-x86-64-posix   # the Windows build of the tools
-              wine wine64)                 # runs the Windows build for its smoke test
+              mingw-w64-x86-64-dev         # its driver headers (ddk/), for the relay driver
+              wine wine64)                 # runs the Windows build: smoke test, end-to-end suite
 
 bri_install_deps() {
   local missing=()

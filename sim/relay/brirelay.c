@@ -249,7 +249,7 @@ static NTSTATUS Exchange(RELAY_DEVICE* dev, RELAY_OPEN* open, UCHAR* block, ULON
     Disconnect(open);
     status = Connect(dev, open);
     if (!NT_SUCCESS(status)) return status;
-      status = TransferAll(open, TRUE, header, sizeof(header), &moved);
+    status = TransferAll(open, TRUE, header, sizeof(header), &moved);
   }
   if (NT_SUCCESS(status)) status = TransferAll(open, TRUE, block, in_sent, &moved);
   if (NT_SUCCESS(status)) status = TransferAll(open, FALSE, reply, sizeof(reply), &moved);
