@@ -2,6 +2,7 @@
 # This is the one list: scripts/test, scripts/demo and CI all install from it.
 bri_packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchmark-dev
               nlohmann-json3-dev libcli11-dev libpcap-dev
+              tshark                       # the peer decoder of the capture cross-check
               g++-mingw-w64-x86-64-posix   # the Windows build of the tools
               wine wine64)                 # runs the Windows build for its smoke test
 
@@ -14,6 +15,8 @@ bri_install_deps() {
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo apt-get update -qq
+    # tshark's setup asks whether non-root users may capture: answer no, without a dialogue.
+    echo "wireshark-common wireshark-common/install-setuid boolean false" | $sudo debconf-set-selections
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
 }
