@@ -3,6 +3,7 @@
 bri_packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchmark-dev
               nlohmann-json3-dev libcli11-dev libpcap-dev
               tshark                       # the peer decoder of the capture cross-check
+              time                         # peak memory in scripts/bench-vs-tshark
               g++-mingw-w64-x86-64-posix   # the Windows build of the tools
               wine wine64)                 # runs the Windows build for its smoke test
 
