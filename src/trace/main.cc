@@ -1,2 +1,8 @@
-// lapmon: placeholder entry point until the trace tool lands.
-int main() { return 1; }
+// lapmon: D-channel trace of the adapter's lines.
+#include "common/wildcard.h"
+#include "trace/lapmon.h"
+
+int main(int argc, char** argv) {
+  ExpandWildcards(&argc, &argv);
+  return LapmonMain(argc, argv);
+}

@@ -1,0 +1,39 @@
+// The capture engine of the trace tool: trace objects in the driver, the once-a-second poll into
+// the trace rings, the decode thread that displays the entries, and the teardown.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "trace/trace_ring.h"
+
+// The ring lock over all trace rings: held around each slot write with its WriteIndex step and
+// around each slot display with its ReadIndex step.
+extern std::mutex hThdSem;
+
+// Creates and starts a trace object, with a ring, for every selected line, in table order. A line
+// whose create is refused prints "Error Creating Trace Object for Line %s\n" and is dropped.
+void CreateTrace();
+
+void StartTrace(std::uint32_t handle);
+void StopTrace(std::uint32_t handle);
+
+// The poll loop of the main thread: every traced line once a second until EndGame is set.
+void DoTrace();
+
+// One poll of one line: its trace status, a report of entries the driver dropped, then every entry
+// the driver holds (while the ring has room) into the ring, and one wake-up of the decode thread
+// when any was read. A pending log-file switch goes out right after an entry was read.
+void GetTraceEntry(std::uint32_t handle, TraceRing* ring, std::uint32_t* nextEntry, std::size_t event);
+
+// The decode thread: waits for the lines' events, lowest line first, and displays every entry of
+// the signalled line's ring. Ends when the teardown wakes it and nothing is left to display.
+int DecodeTrace();
+
+// Starts the decode thread and the keyboard thread (unless the traces were already torn down).
+void StartTraceThreads();
+
+// Stops and destroys every trace object once, whoever calls first, waits until the decode thread
+// no longer reads the rings, then releases them. Later calls do nothing.
+void DestroyTrace();

@@ -1,0 +1,84 @@
+// Helpers of the decode tests: building trace entries, switching views, capturing output.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/console.h"
+#include "decode/frame_display.h"
+#include "decode/trace_entry.h"
+#include "decode/view_flags.h"
+
+namespace decode_test {
+
+using Entry = std::array<std::uint8_t, kTraceEntrySize>;
+
+// Sets the local time zone of the process (POSIX TZ form), which the time-stamp line shows.
+inline void UseTimeZone(const char* tz) {
+#if defined(_WIN32)
+  _putenv_s("TZ", tz);
+  _tzset();
+#else
+  setenv("TZ", tz, 1);
+  tzset();
+#endif
+}
+
+inline void UseUtc() { UseTimeZone("UTC0"); }
+
+// 2024-01-02 03:04:05 UTC as a FILETIME, plus the given milliseconds.
+inline std::uint64_t FileTimeAt(unsigned milliseconds) {
+  constexpr std::uint64_t kUnixEpoch = 116444736000000000ULL;  // 1970-01-01 in 100 ns units
+  constexpr std::uint64_t kSeconds = 1704164645ULL;            // 2024-01-02 03:04:05 UTC
+  return kUnixEpoch + kSeconds * 10000000ULL + milliseconds * 10000ULL;
+}
+
+// An entry holding the frame octets; FrameLength is their count unless given.
+inline Entry MakeEntry(std::uint32_t direction, const std::vector<std::uint8_t>& frame,
+                       std::optional<std::int32_t> frameLength = std::nullopt,
+                       std::uint64_t fileTime = FileTimeAt(7)) {
+  Entry entry{};
+  const MutableByteSpan bytes(entry);
+  WriteLE32(bytes, kTimeStampOffset, static_cast<std::uint32_t>(fileTime));
+  WriteLE32(bytes, kTimeStampOffset + 4, static_cast<std::uint32_t>(fileTime >> 32));
+  WriteLE32(bytes, kDirectionOffset, direction);
+  const std::int32_t length = frameLength.value_or(static_cast<std::int32_t>(frame.size()));
+  WriteLE32(bytes, kFrameLengthOffset, static_cast<std::uint32_t>(length));
+  for (std::size_t i = 0; i < frame.size() && i < kFrameDataSize; ++i) entry[kFrameDataOffset + i] = frame[i];
+  return entry;
+}
+
+// Sets the three view flags for one test and clears them afterwards.
+class Views {
+ public:
+  Views(bool raw, bool l2, bool l3) {
+    ShowRaw = raw ? 1 : 0;
+    ShowL2 = l2 ? 1 : 0;
+    ShowL3 = l3 ? 1 : 0;
+  }
+  ~Views() {
+    ShowRaw = 0;
+    ShowL2 = 0;
+    ShowL3 = 0;
+  }
+  Views(const Views&) = delete;
+  Views& operator=(const Views&) = delete;
+};
+
+// Everything DecodeTraceFrame writes for the entry.
+inline std::string Decode(const Entry& entry, const char* lineName = "LINE1") {
+  ConsoleCapture capture;
+  DecodeTraceFrame(lineName, TraceEntryBytes(entry));
+  return capture.Take();
+}
+
+// The 39 spaces that start every line of a network-side frame.
+inline const std::string kNet(39, ' ');
+
+}  // namespace decode_test

@@ -1,0 +1,180 @@
+// The frame as a whole: time-stamp line, raw view, address and C/R letter, and which views print.
+#include "decode/frame_display.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "decode_test_util.h"
+
+namespace {
+
+using decode_test::Decode;
+using decode_test::FileTimeAt;
+using decode_test::kNet;
+using decode_test::MakeEntry;
+using decode_test::Views;
+
+class FrameDisplay : public ::testing::Test {
+ protected:
+  void SetUp() override { decode_test::UseUtc(); }
+};
+
+TEST_F(FrameDisplay, TimeStampLine) {
+  struct Case {
+    std::uint32_t direction;
+    unsigned milliseconds;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {0, 7, "\n03:04:05:07 LINE1 (T)\n"},
+      {0, 250, "\n03:04:05:250 LINE1 (T)\n"},
+      {1, 0, "\n" + kNet + "03:04:05:00 LINE1 (N)\n"},
+      {0x80000000U, 999, "\n" + kNet + "03:04:05:999 LINE1 (N)\n"},
+  };
+  for (const Case& c : cases) {
+    ConsoleCapture capture;
+    ShowTimeStamp(c.direction, FileTimeAt(c.milliseconds), "LINE1");
+    EXPECT_EQ(capture.Take(), c.expected) << c.milliseconds;
+  }
+}
+
+// A capture time the system cannot convert shows as zeros rather than as stale or random digits.
+TEST_F(FrameDisplay, UnconvertibleTimeStampShowsZeros) {
+  ConsoleCapture capture;
+  ShowTimeStamp(0, 0xFFFFFFFFFFFFFFFFULL, "LINE1");
+  EXPECT_EQ(capture.Take(), "\n00:00:00:00 LINE1 (T)\n");
+}
+
+TEST_F(FrameDisplay, TimeStampFollowsTheLocalZone) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows takes the time zone from the system";
+#endif
+  decode_test::UseTimeZone("UTC-2");  // two hours east of UTC
+  ConsoleCapture capture;
+  ShowTimeStamp(0, FileTimeAt(7), "L");
+  EXPECT_EQ(capture.Take(), "\n05:04:05:07 L (T)\n");
+}
+
+TEST_F(FrameDisplay, RawRowsOfNine) {
+  struct Case {
+    std::uint32_t direction;
+    std::vector<std::uint8_t> frame;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {0, {}, "RawFrame\n  \n"},
+      {0, {0x00, 0x81, 0x7F}, "RawFrame\n  00 81 7f \n"},
+      {0, {1, 2, 3, 4, 5, 6, 7, 8, 0xAB}, "RawFrame\n  01 02 03 04 05 06 07 08 ab \n"},
+      {0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 0xFF}, "RawFrame\n  01 02 03 04 05 06 07 08 09 \n  ff \n"},
+      {1,
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+       kNet + "RawFrame\n" + kNet + "  01 02 03 04 05 06 07 08 09 \n" + kNet + "  0a \n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FormatRawFrame(c.direction, c.frame), c.expected);
+  }
+}
+
+TEST_F(FrameDisplay, AddressAndCommandResponseLetter) {
+  struct Case {
+    std::uint32_t direction;
+    std::uint8_t a1, a2;
+    const char* addressLine;
+  };
+  const Case cases[] = {
+      {0, 0x00, 0x81, "  Sapi: 00 Tei: 064 C/R: C\n"},
+      {0, 0x02, 0x81, "  Sapi: 00 Tei: 064 C/R: R\n"},
+      {1, 0x02, 0x81, "  Sapi: 00 Tei: 064 C/R: C\n"},
+      {1, 0x00, 0x81, "  Sapi: 00 Tei: 064 C/R: R\n"},
+      {0, 0xFC, 0xFF, "  Sapi: 63 Tei: 127 C/R: C\n"},
+      {0, 0xFE, 0xFF, "  Sapi: 63 Tei: 127 C/R: R\n"},
+      // Only bit 0 of the direction enters the letter: 2 counts as the user side here.
+      {2, 0x00, 0x81, "  Sapi: 00 Tei: 064 C/R: C\n"},
+      {2, 0x02, 0x81, "  Sapi: 00 Tei: 064 C/R: R\n"},
+      {3, 0x02, 0x81, "  Sapi: 00 Tei: 064 C/R: C\n"},
+  };
+  const Views views(false, true, false);
+  for (const Case& c : cases) {
+    const std::string text = Decode(MakeEntry(c.direction, {c.a1, c.a2, 0x7F}));
+    const std::string indent = c.direction != 0 ? kNet : "";
+    EXPECT_NE(text.find("\n" + indent + c.addressLine), std::string::npos)
+        << "direction " << c.direction << " a1 " << int{c.a1} << "\n"
+        << text;
+  }
+}
+
+TEST_F(FrameDisplay, AllViewsOfAUserSideFrame) {
+  const Views views(true, true, true);
+  const std::string text = Decode(MakeEntry(0, {0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05, 0xA1}));
+  EXPECT_EQ(text,
+            "\n03:04:05:07 LINE1 (T)\n"
+            "RawFrame\n"
+            "  00 81 00 00 08 01 01 05 a1 \n"
+            "Q.921 Decode\n"
+            "  Sapi: 00 Tei: 064 C/R: C\n"
+            "  I Frame P/F: P Ns: 000 Nr: 000\n"
+            "Q.931 Decode\n"
+            "  Crv=001(T) SETUP\n"
+            "  [SndCmplt  ] A1\n"
+            "\n");
+}
+
+// Every line of a network-side frame starts with 39 spaces, except the empty lines and the line
+// that starts with "Diagnostics: ".
+TEST_F(FrameDisplay, NetworkSideFrameStandsInTheSecondColumn) {
+  const Views views(true, true, true);
+  const std::string text = Decode(MakeEntry(
+      1, {0x02, 0x81, 0x00, 0x00, 0x08, 0x01, 0x81, 0x45, 0x08, 0x03, 0x80, 0xD8, 0x04, 0x04, 0x01, 0x88}));
+  std::istringstream lines(text);
+  std::string line;
+  int diagnostics = 0;
+  int checked = 0;
+  while (std::getline(lines, line)) {
+    if (line.empty()) continue;
+    if (line.rfind("Diagnostics: ", 0) == 0) {
+      EXPECT_EQ(line, "Diagnostics:  04");
+      ++diagnostics;
+      continue;
+    }
+    EXPECT_EQ(line.rfind(kNet, 0), 0U) << line;
+    ++checked;
+  }
+  EXPECT_EQ(diagnostics, 1);
+  EXPECT_GT(checked, 10);
+  EXPECT_NE(text.find(kNet + "03:04:05:07 LINE1 (N)\n"), std::string::npos);
+}
+
+TEST_F(FrameDisplay, WhichViewsPrint) {
+  const auto rr = MakeEntry(0, {0x00, 0x81, 0x01, 0x01});
+  const auto setup = MakeEntry(0, {0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05});
+  const std::string stamp = "\n03:04:05:07 LINE1 (T)\n";
+  const std::string l2 = "Q.921 Decode\n  Sapi: 00 Tei: 064 C/R: C\n  I Frame P/F: P Ns: 000 Nr: 000\n";
+  const std::string l3 = "Q.931 Decode\n  Crv=001(T) SETUP\n\n";
+  {
+    const Views views(false, false, false);
+    EXPECT_EQ(Decode(setup), "");
+  }
+  {
+    // No information field: the Q.931 view is not reached, so nothing at all shows.
+    const Views views(false, false, true);
+    EXPECT_EQ(Decode(rr), "");
+  }
+  {
+    const Views views(false, true, false);
+    EXPECT_EQ(Decode(setup), stamp + l2);
+  }
+  {
+    // The Q.921 view consumed its octets without printing; the Q.931 view starts behind them.
+    const Views views(false, false, true);
+    EXPECT_EQ(Decode(setup), stamp + l3);
+  }
+  {
+    const Views views(false, true, true);
+    EXPECT_EQ(Decode(setup), stamp + l2 + l3);
+  }
+}
+
+}  // namespace
