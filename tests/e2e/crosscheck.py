@@ -1,9 +1,11 @@
-"""Reads lapmon's decode and tshark's PDML of the same frames into comparable records.
-
-The comparison itself is in test_tshark_crosscheck.py; scripts/bench-vs-tshark uses none of this.
+"""Reads lapmon's decode and tshark's PDML of the same frames into comparable records, and
+lapmon's output as it comes. The comparison itself is in test_tshark_crosscheck.py.
 """
 
+import os
 import re
+import select
+import time
 import xml.etree.ElementTree as ET
 
 NETWORK_INDENT = " " * 39
@@ -29,6 +31,7 @@ CAUSES = {"Normal Clearing": 16, "User Busy": 17, "Call Rejected": 21, "Response
           "Normal, Unspecified": 31, "Termporary Failure": 41, "Incompatible Destination": 88,
           "Invalid Information Element Contents": 100}
 
+LOST = re.compile(r"^Lost -?\d+ Entries$")
 STAMP = re.compile(r"^(?: {39})?\d\d:\d\d:\d\d:\d+ (.*) \(([TN])\)$")
 ELEMENT = re.compile(r"^  \[(.{10})\] ([0-9A-F]{2})(?: \(([0-9A-F]{2})\)((?: [0-9a-f]{2})*))?$")
 
@@ -69,7 +72,7 @@ def parse_lapmon(text):
             frames.append(frame)
             section, pending_cause = None, None
             continue
-        if frame is None or raw_line == "":
+        if frame is None or raw_line == "" or LOST.match(raw_line):
             if raw_line:
                 others.append(raw_line)
             continue
@@ -234,3 +237,40 @@ def tshark_elements(d, octets):
         elif name in SINGLE_OCTET_FIELDS and pos >= end:
             out.append([octets[pos], None, pos])
     return [(e[0], e[1]) for e in out]
+
+
+def wait_for_frames(proc, count, timeout):
+    """Reads lapmon's output until `count` time-stamp lines have come and a second has passed
+    without new output; returns what was read."""
+    out = b""
+    deadline = time.monotonic() + timeout
+    quiet_since = None
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([proc.stdout], [], [], 0.2)
+        if ready:
+            chunk = os.read(proc.stdout.fileno(), 1 << 16)
+            if not chunk:
+                break
+            out += chunk
+            quiet_since = None
+        elif out.count(b"(T)\n") + out.count(b"(N)\n") >= count:
+            quiet_since = quiet_since or time.monotonic()
+            if time.monotonic() - quiet_since > 1.5:
+                break
+    return out
+
+
+def run_lapmon(harness, sim, count, timeout=60, args=("-a", "-p")):
+    """Runs lapmon against the simulator until it has shown `count` frames and gone quiet, stops
+    it with key 9, and returns its whole output as text."""
+    proc = harness.start(harness.LAPMON, list(args), sim=sim)
+    try:
+        out = wait_for_frames(proc, count, timeout)
+        proc.stdin.write(b"9")
+        proc.stdin.flush()
+        rest, _ = proc.communicate(timeout=15)
+        return (out + rest).decode("latin-1")
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()

@@ -13,11 +13,9 @@ Skipped when tshark is not installed (scripts/test installs it).
 
 import collections
 import os
-import select
 import shutil
 import subprocess
 import tempfile
-import time
 import unittest
 
 import crosscheck
@@ -53,27 +51,6 @@ DIFFERENCES = {
 }
 
 
-def wait_for_frames(proc, count, timeout):
-    """Reads lapmon's output until `count` time-stamp lines have come and a second has passed
-    without new output; returns what was read."""
-    out = b""
-    deadline = time.monotonic() + timeout
-    quiet_since = None
-    while time.monotonic() < deadline:
-        ready, _, _ = select.select([proc.stdout], [], [], 0.2)
-        if ready:
-            chunk = os.read(proc.stdout.fileno(), 1 << 16)
-            if not chunk:
-                break
-            out += chunk
-            quiet_since = None
-        elif out.count(b"(T)\n") + out.count(b"(N)\n") >= count:
-            quiet_since = quiet_since or time.monotonic()
-            if time.monotonic() - quiet_since > 1.5:
-                break
-    return out
-
-
 @unittest.skipUnless(shutil.which("tshark"), "tshark is not installed")
 class TsharkCrossCheck(unittest.TestCase):
     @classmethod
@@ -91,18 +68,8 @@ class TsharkCrossCheck(unittest.TestCase):
         cls.dissected = crosscheck.parse_pdml(pdml)
 
         with harness.Sim(extra_args=["--pcap", cls.capture, "--pace", "fast"]) as sim:
-            proc = harness.start(harness.LAPMON, ["-a", "-p"], sim=sim)
-            try:
-                out = wait_for_frames(proc, FRAMES, timeout=150)
-                proc.stdin.write(b"9")
-                proc.stdin.flush()
-                rest, _ = proc.communicate(timeout=15)
-                out += rest
-            finally:
-                if proc.poll() is None:
-                    proc.kill()
-                    proc.wait()
-        cls.decoded, cls.other_lines = crosscheck.parse_lapmon(out.decode("latin-1"))
+            out = crosscheck.run_lapmon(harness, sim, FRAMES, timeout=150)
+        cls.decoded, cls.other_lines = crosscheck.parse_lapmon(out)
 
     @classmethod
     def tearDownClass(cls):
