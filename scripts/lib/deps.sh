@@ -3,6 +3,8 @@
 bri_packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchmark-dev
               nlohmann-json3-dev libcli11-dev libpcap-dev
               g++-mingw-w64-x86-64-posix   # the Windows build of the tools
+              groff-base man-db            # man page checks (groff -ww -z, man -l)
+              dpkg-dev file zip            # cpack: the .deb (dpkg-shlibdeps) and the Windows zip
               wine wine64)                 # runs the Windows build for its smoke test
 
 bri_install_deps() {
