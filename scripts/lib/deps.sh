@@ -5,6 +5,7 @@ bri_packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchma
               g++-mingw-w64-x86-64-posix   # the Windows build of the tools
               groff-base man-db            # man page checks (groff -ww -z, man -l)
               dpkg-dev file zip            # cpack: the .deb (dpkg-shlibdeps) and the Windows zip
+              clang-14 libclang-rt-14-dev  # the asan, tsan and fuzz presets (sanitizers, libFuzzer)
               wine wine64)                 # runs the Windows build for its smoke test
 
 bri_install_deps() {
