@@ -51,8 +51,8 @@ if [ "$status" -eq 0 ] && [[ "$out" == *"Usage: linestat       (default)"* ]]; t
 else
   fail "installed linestat -h: status $status, output: $out"
 fi
-status=0
-"$bin/brisim" --print-default-scenario | cmp -s - "$work/root/usr/share/bri-tools/scenarios/default.json" \
+"$bin/brisim" --print-default-scenario >"$work/default.json" \
+  && cmp -s "$work/default.json" "$work/root/usr/share/bri-tools/scenarios/default.json" \
   || fail "installed brisim's built-in scenario differs from the installed default.json"
 
 # Every shared library the programs need comes from a package the .deb depends on.
@@ -60,7 +60,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 depends_names=" $(echo "$depends" | tr ',|' '\n\n' | awk '{print $1}' | tr '\n' ' ')"
 for program in "$bin"/*; do
   for soname in $(objdump -p "$program" | awk '/NEEDED/ {print $2}'); do
-    path=$(ldconfig -p | awk -v s="$soname" '$1 == s {print $NF; exit}')
+    path=$(ldconfig -p | awk -v s="$soname" '$1 == s && !found {print $NF; found = 1}')
     owner=""
     for candidate in "$path" "$(readlink -f "${path:-/nonexistent}")"; do
       [ -n "$owner" ] || owner=$(dpkg -S "$candidate" 2>/dev/null | head -1 | cut -d: -f1 || true)
@@ -82,7 +82,7 @@ if [ -n "$mingw_build" ]; then
   mkdir -p "$work/zip"
   (cd "$work/zip" && unzip -q "$zip")
   for exe in lapmon.exe linestat.exe; do
-    found=$(find "$work/zip" -name "$exe" | head -1)
+    found=$(find "$work/zip" -name "$exe" | head -1 || true)
     if [ -z "$found" ]; then fail "the zip lacks $exe"; continue; fi
     dlls=$(x86_64-w64-mingw32-objdump -p "$found" | awk '/DLL Name:/ {print tolower($3)}' | sort -u)
     for dll in $dlls; do
