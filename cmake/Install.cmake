@@ -16,9 +16,25 @@ if(TARGET brisim)
 endif()
 
 if(WIN32)
-  # The zip: programs, README and the example registry export. No man pages on Windows.
+  # The zip: programs, README, the example registry export, and the tools' manual pages as plain
+  # text (Windows has no man), when groff is at hand to render them.
   install(FILES README.md DESTINATION .)
   install(FILES docs/registry-example.reg DESTINATION .)
+  find_program(BRI_GROFF groff)
+  if(BRI_GROFF)
+    foreach(page lapmon linestat)
+      set(text ${CMAKE_BINARY_DIR}/docs/${page}.txt)
+      install(CODE "
+        file(MAKE_DIRECTORY \"${CMAKE_BINARY_DIR}/docs\")
+        execute_process(COMMAND \"${BRI_GROFF}\" -man -Tascii -P-cbou
+                                \"${PROJECT_SOURCE_DIR}/docs/${page}.1\"
+                        OUTPUT_FILE \"${text}\" RESULT_VARIABLE status)
+        if(NOT status EQUAL 0)
+          message(FATAL_ERROR \"groff could not render ${page}.1\")
+        endif()")
+      install(FILES ${text} DESTINATION .)
+    endforeach()
+  endif()
 else()
   install(FILES docs/lapmon.1 docs/linestat.1 docs/brisim.1
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
