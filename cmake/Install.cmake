@@ -11,7 +11,7 @@ include(GNUInstallDirs)
 set(BRI_DATA_DIR ${CMAKE_INSTALL_DATADIR}/bri-tools)
 
 install(TARGETS lapmon linestat RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(TARGET brisim)
+if(TARGET brisim AND NOT WIN32)  # brisim.exe needs the relay driver of the test rig
   install(TARGETS brisim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   brisim::ServerOptions options{env_dir != nullptr && *env_dir != '\0' ? env_dir : "/tmp/bri", "TESSIX0"};
   bool print_default = false;
 
-  CLI::App app{"brisim: simulates the ISDN BRI adapter's driver on a device socket"};
+  CLI::App app{"brisim: simulates the ISDN BRI adapter's driver on a device socket (a named pipe on Windows)"};
   app.add_option("--scenario", scenario_path, "scenario file (JSON); default: the built-in scenario");
   app.add_option("--dir", options.dir, "folder of the device sockets (default: $BRI_DEVICE_DIR or /tmp/bri)");
   app.add_option("--device", options.device, "device name (default: TESSIX0)");

@@ -4,6 +4,10 @@ Programs come from the environment that ctest sets: BRI_LAPMON, BRI_LINESTAT, BR
 BRI_WRAP, when set, is a command put in front of the tools (for example "wine" for the Windows
 build). Every simulator gets a fresh device folder of its own (BRI_DEVICE_DIR), so tests can run
 side by side.
+
+When BRI_WRAP names Wine, the programs are the .exe files: brisim.exe runs under Wine too, devices
+come and go with the relay driver's services, and registry and system version go through Wine
+(wine_rig.py says how; tests/e2e/runner.py runs the suite that way, in the rig's prefixes).
 """
 
 import json
@@ -17,10 +21,13 @@ import tempfile
 import time
 import unittest
 
+import wine_rig
+
 LAPMON = os.environ.get("BRI_LAPMON", "lapmon")
 LINESTAT = os.environ.get("BRI_LINESTAT", "linestat")
 BRISIM = os.environ.get("BRI_BRISIM", "brisim")
 WRAP = shlex.split(os.environ.get("BRI_WRAP", ""))
+WINE = bool(WRAP) and os.path.basename(WRAP[0]).startswith("wine")
 
 
 class Sim:
@@ -31,6 +38,7 @@ class Sim:
         self.log_path = os.path.join(self.dir, "brisim.log")
         self.scenario_path = None
         self.procs = []
+        self.wine_devices = []
         if scenario is not None:
             self.scenario_path = os.path.join(self.dir, "scenario.json")
             with open(self.scenario_path, "w") as f:
@@ -41,7 +49,12 @@ class Sim:
             self.start()
 
     def start(self):
+        if WINE:
+            wine_rig.restore_versions(WRAP)
         for device in self.devices:
+            if WINE:
+                self._start_under_wine(device)
+                continue
             args = [BRISIM, "--dir", self.dir, "--device", device, "--log", self.log_path]
             if self.scenario_path:
                 args += ["--scenario", self.scenario_path]
@@ -69,7 +82,37 @@ class Sim:
                             raise RuntimeError("brisim ended: %s" % f.read().decode(errors="replace"))
                     line += chunk
 
+    def _start_under_wine(self, device):
+        """brisim.exe on the device's pipe, then the relay service that makes the device appear."""
+        args = WRAP + [BRISIM, "--device", device, "--log", wine_rig.win_path(self.log_path)]
+        if self.scenario_path:
+            args += ["--scenario", wine_rig.win_path(self.scenario_path)]
+        args += self.extra_args
+        out_path = os.path.join(self.dir, "brisim-%s.out" % device)
+        err_path = os.path.join(self.dir, "brisim-%s.err" % device)
+        with open(out_path, "ab") as out, open(err_path, "ab") as err:
+            proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        self.procs.append(proc)
+        deadline = time.monotonic() + 30
+        while True:
+            with open(out_path, "rb") as f:
+                if f.read().endswith(b"\n"):
+                    break
+            if proc.poll() is not None:
+                with open(err_path, "rb") as f:
+                    raise RuntimeError("brisim.exe ended: %s" % f.read().decode(errors="replace"))
+            if time.monotonic() > deadline:
+                raise RuntimeError("brisim.exe did not start listening for %s" % device)
+            time.sleep(0.05)
+        wine_rig.device_up(WRAP, device)
+        self.wine_devices.append(device)
+
     def stop(self):
+        for device in self.wine_devices:
+            wine_rig.device_down(WRAP, device)
+        self.wine_devices = []
+        if WINE:
+            wine_rig.restore_versions(WRAP)
         for proc in self.procs:
             if proc.poll() is None:
                 proc.terminate()
@@ -120,6 +163,8 @@ def run(program, args, sim=None, input=b"", timeout=30, env=None, **env_extra):
     """Runs a tool to its end with the given standard input; returns the CompletedProcess."""
     if env is None:
         env = sim.env(**env_extra) if sim else dict(os.environ, **{k: str(v) for k, v in env_extra.items()})
+    if WINE:
+        wine_rig.prepare(WRAP, program, env)
     return subprocess.run(WRAP + [program] + list(args), input=input, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, env=env, timeout=timeout)
 
@@ -128,6 +173,8 @@ def start(program, args, sim=None, env=None, **env_extra):
     """Starts a tool with a pipe for standard input and output; the caller ends it."""
     if env is None:
         env = sim.env(**env_extra) if sim else dict(os.environ, **{k: str(v) for k, v in env_extra.items()})
+    if WINE:
+        wine_rig.prepare(WRAP, program, env)
     return subprocess.Popen(WRAP + [program] + list(args), stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
 
@@ -144,5 +191,16 @@ def wait_for_log(sim, predicate, timeout=10.0):
         time.sleep(0.05)
 
 
+def terminated_by(status, sig):
+    """Whether an exit status is that of a process that sig ended by its default action. Under
+    Wine, SIGINT is a Ctrl-C event whose default handler ends the process with status 0."""
+    if WINE:
+        return sig == signal.SIGINT and status == 0
+    return status == -sig
+
+
 def interrupt(proc, sig=signal.SIGINT):
+    # Under Wine SIGINT reaches the program as a Ctrl-C console event; nothing delivers Ctrl-Break.
+    if WINE and sig != signal.SIGINT:
+        wine_rig.cannot_express("ctrl-break", "signal %d" % sig)
     proc.send_signal(sig)

@@ -192,7 +192,7 @@ def wait_until(predicate, timeout=10.0, step=0.02):
 
 
 def terminated_by(status, sig):
-    return status == -sig
+    return harness.terminated_by(status, sig)
 
 
 SIGINT = signal.SIGINT

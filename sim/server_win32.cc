@@ -1,0 +1,225 @@
+// The Windows endpoint: the named pipe \\.\pipe\bri-NAME, one pipe instance per client, one thread
+// per connection. The relay driver (sim/relay) connects here for each handle the tools open.
+//
+// Every wait also watches the stop event, set by Ctrl-C, Ctrl-Break or the console closing, so that
+// the server can wake its connection threads, wait for them and end with status 0.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <list>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "server.h"
+
+namespace brisim {
+namespace {
+
+// Owns a Win32 handle (INVALID_HANDLE_VALUE and null both mean none).
+class Handle {
+ public:
+  explicit Handle(HANDLE h = nullptr) : h_(h) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { Reset(); }
+  HANDLE get() const { return h_; }
+  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+  void Reset(HANDLE h = nullptr) {
+    if (valid()) CloseHandle(h_);
+    h_ = h;
+  }
+  // Gives up ownership without closing.
+  HANDLE Release() {
+    const HANDLE h = h_;
+    h_ = nullptr;
+    return h;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+HANDLE stop_event = nullptr;  // manual-reset; created before the control handler is installed
+
+BOOL WINAPI OnControl(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      SetEvent(stop_event);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+// Waits for an overlapped operation on handle, or for the stop event (the operation is then
+// cancelled and waited for, so that its buffer and OVERLAPPED may go). Bytes moved, or -1.
+long long Await(HANDLE handle, OVERLAPPED* ov, BOOL started) {
+  if (!started && GetLastError() != ERROR_IO_PENDING) return -1;
+  const HANDLE waits[2] = {ov->hEvent, stop_event};
+  const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+  if (which != WAIT_OBJECT_0) CancelIoEx(handle, ov);
+  DWORD moved = 0;
+  if (!GetOverlappedResult(handle, ov, &moved, TRUE)) return -1;
+  return which == WAIT_OBJECT_0 ? static_cast<long long>(moved) : -1;
+}
+
+class PipeStream : public Stream {
+ public:
+  explicit PipeStream(HANDLE pipe) : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+  bool ReadExact(std::uint8_t* data, std::size_t size) override {
+    while (size > 0) {
+      const long long n = Transfer(data, size, false);
+      if (n <= 0) return false;
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  bool WriteAll(const std::uint8_t* data, std::size_t size) override {
+    while (size > 0) {
+      const long long n = Transfer(const_cast<std::uint8_t*>(data), size, true);
+      if (n <= 0) return false;
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  long long Transfer(std::uint8_t* data, std::size_t size, bool write) {
+    if (!event_.valid()) return -1;
+    const DWORD chunk = size > 0x100000u ? 0x100000u : static_cast<DWORD>(size);
+    OVERLAPPED ov{};
+    ov.hEvent = event_.get();
+    ResetEvent(ov.hEvent);
+    const BOOL started = write ? WriteFile(pipe_, data, chunk, nullptr, &ov) : ReadFile(pipe_, data, chunk, nullptr, &ov);
+    return Await(pipe_, &ov, started);
+  }
+
+  HANDLE pipe_;
+  Handle event_;
+};
+
+struct Connection {
+  Handle pipe;
+  std::thread thread;
+  std::atomic<bool> done{false};
+  explicit Connection(HANDLE p) : pipe(p) {}
+};
+
+void Reap(std::list<std::unique_ptr<Connection>>& conns) {
+  for (auto it = conns.begin(); it != conns.end();) {
+    if ((*it)->done.load()) {
+      (*it)->thread.join();
+      it = conns.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+constexpr DWORD kPipeBuffer = 64 * 1024;
+
+HANDLE NewInstance(const std::string& name, bool first) {
+  DWORD open_mode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
+  if (first) open_mode |= FILE_FLAG_FIRST_PIPE_INSTANCE;
+  return CreateNamedPipeA(name.c_str(), open_mode, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
+                          PIPE_UNLIMITED_INSTANCES, kPipeBuffer, kPipeBuffer, 0, nullptr);
+}
+
+}  // namespace
+
+int RunServer(const ServerOptions& options, Simulator& sim) {
+  // The device folder has no meaning here: the endpoint is named after the device alone.
+  const std::string name = "\\\\.\\pipe\\bri-" + options.device;
+  Handle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!stop.valid()) {
+    std::fprintf(stderr, "brisim: CreateEvent failed (%lu)\n", GetLastError());
+    return 1;
+  }
+  stop_event = stop.get();
+  SetConsoleCtrlHandler(OnControl, TRUE);
+
+  // Another simulator's pipe of the same name (asked without connecting to it, so that its
+  // connection numbers stay as they are; not every system refuses a second first instance).
+  if (WaitNamedPipeA(name.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
+    std::fprintf(stderr, "brisim: another simulator already listens on %s\n", name.c_str());
+    return 1;
+  }
+  Handle listening(NewInstance(name, true));
+  if (!listening.valid()) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY) {
+      std::fprintf(stderr, "brisim: another simulator already listens on %s\n", name.c_str());
+    } else {
+      std::fprintf(stderr, "brisim: cannot listen on %s (%lu)\n", name.c_str(), error);
+    }
+    return 1;
+  }
+  std::printf("brisim: listening on %s\n", name.c_str());
+  std::fflush(stdout);
+
+  Handle connected_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::list<std::unique_ptr<Connection>> conns;
+  int status = 0;
+  while (WaitForSingleObject(stop_event, 0) != WAIT_OBJECT_0) {
+    Reap(conns);
+    OVERLAPPED ov{};
+    ov.hEvent = connected_event.get();
+    ResetEvent(ov.hEvent);
+    bool client = false;
+    if (ConnectNamedPipe(listening.get(), &ov)) {
+      client = true;
+    } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
+      client = true;  // the client came between CreateNamedPipe and ConnectNamedPipe
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+      // Wakes now and then to join finished connection threads; the listen stays pending.
+      const HANDLE waits[2] = {ov.hEvent, stop_event};
+      DWORD which = WAIT_TIMEOUT;
+      while (which == WAIT_TIMEOUT) {
+        which = WaitForMultipleObjects(2, waits, FALSE, 1000);
+        Reap(conns);
+      }
+      if (which != WAIT_OBJECT_0) CancelIoEx(listening.get(), &ov);
+      DWORD unused = 0;
+      client = GetOverlappedResult(listening.get(), &ov, &unused, TRUE) != 0 && which == WAIT_OBJECT_0;
+    } else {
+      std::fprintf(stderr, "brisim: ConnectNamedPipe failed (%lu)\n", GetLastError());
+      Sleep(100);
+    }
+    if (!client) continue;
+
+    // The connected instance goes to its thread; a fresh one waits for the next client.
+    auto conn = std::make_unique<Connection>(listening.Release());
+    Connection* c = conn.get();
+    const std::uint64_t number = sim.NextConnection();
+    c->thread = std::thread([c, &sim, number] {
+      PipeStream stream(c->pipe.get());
+      RunSession(stream, sim, number);
+      DisconnectNamedPipe(c->pipe.get());
+      c->done.store(true);
+    });
+    conns.push_back(std::move(conn));
+
+    listening.Reset(NewInstance(name, false));
+    if (!listening.valid()) {
+      std::fprintf(stderr, "brisim: cannot make a new instance of %s (%lu)\n", name.c_str(), GetLastError());
+      status = 1;
+      break;
+    }
+  }
+
+  // Stop: the connection threads see the stop event in their waits and end.
+  SetEvent(stop_event);
+  for (auto& c : conns) c->thread.join();
+  return status;
+}
+
+}  // namespace brisim
