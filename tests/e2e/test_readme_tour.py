@@ -64,7 +64,7 @@ def mirror_checkout(dest):
                    os.path.join(dest, where, os.path.basename(program)))
 
 
-@unittest.skipIf(WRAP, "the tour runs the Linux programs")
+@unittest.skipIf(WRAP, "under Wine: the README's tour runs the Linux programs in a Linux shell")
 class ReadmeTour(unittest.TestCase):
     def test_tour_runs_as_written(self):
         with open(README) as f:
