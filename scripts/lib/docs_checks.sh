@@ -55,6 +55,11 @@ fi
   && cmp -s "$work/default.json" "$work/root/usr/share/bri-tools/scenarios/default.json" \
   || fail "installed brisim's built-in scenario differs from the installed default.json"
 
+# Every option brisim's help lists is in its man page (written there as \-\-name).
+for option in $("$bin/brisim" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+  grep -qF -- "${option//-/\\-}" docs/brisim.1 || fail "docs/brisim.1 does not describe $option"
+done
+
 # Every shared library the programs need comes from a package the .deb depends on.
 depends=$(dpkg-deb -f "$deb" Depends)
 depends_names=" $(echo "$depends" | tr ',|' '\n\n' | awk '{print $1}' | tr '\n' ' ')"
