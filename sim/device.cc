@@ -211,7 +211,10 @@ std::uint32_t Device::TraceStop(std::size_t line, const SimTime& now) {
   auto& trace = lines_[line].trace;
   if (!trace) return kStatusNoTrace;
   // Recording ends; what was recorded stays readable until the trace is destroyed.
-  if (trace->started && !trace->stop_elapsed_ms) trace->stop_elapsed_ms = now.mono_ms - trace->start_ms;
+  if (trace->started && !trace->stop_elapsed_ms) {
+    if (trace->reader_window != 0) trace->stopped_available = Available(*trace, now);
+    trace->stop_elapsed_ms = now.mono_ms - trace->start_ms;
+  }
   return kStatusOk;
 }
 
@@ -219,7 +222,10 @@ std::uint64_t Device::Available(const Trace& trace, const SimTime& now) const {
   if (!trace.started) return 0;
   double elapsed = now.mono_ms - trace.start_ms;
   if (trace.stop_elapsed_ms) elapsed = std::min(elapsed, *trace.stop_elapsed_ms);
-  return trace.timeline.AvailableAt(elapsed);
+  const std::uint64_t recorded = trace.timeline.AvailableAt(elapsed);
+  if (trace.reader_window == 0) return recorded;
+  if (trace.stopped_available) return *trace.stopped_available;
+  return std::min(recorded, trace.read_upto + trace.reader_window);
 }
 
 std::uint64_t Device::Held(std::size_t line, std::uint64_t available) const {
@@ -255,6 +261,7 @@ std::uint32_t Device::TraceRead(std::size_t line, Block block, const SimTime& no
   const std::uint64_t index = static_cast<std::uint32_t>(number - spec.first_number);
   if (index >= available || index < available - held) return kStatusNotAvailable;
 
+  trace->read_upto = std::max(trace->read_upto, index + 1);
   auto entry = block.subspan(kPayloadOffset, kTraceEntrySize);
   const FrameSpec& frame = trace->timeline.Frame(index);
   if (frame.entry) {

@@ -4,6 +4,7 @@
 // driven from a test. The transport around it lives in session.h and server_posix.cc.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -87,8 +88,14 @@ class Device {
 
  private:
   struct Trace {
-    explicit Trace(const TraceSpec* spec) : timeline(spec) {}
+    explicit Trace(const TraceSpec* spec)
+        : timeline(spec), reader_window(spec->paced_by_reader ? std::max<std::uint64_t>(spec->capacity, 1) : 0) {}
     TraceTimeline timeline;
+    // Paced by its reader: at most this many entries beyond the last one read are available
+    // (0: not paced by the reader).
+    std::uint64_t reader_window = 0;
+    std::uint64_t read_upto = 0;    // index of the latest entry read, plus one
+    std::optional<std::uint64_t> stopped_available;  // paced by its reader: what it held at the stop
     bool started = false;
     double start_ms = 0;            // monotonic time of the start request
     std::uint64_t start_filetime = 0;

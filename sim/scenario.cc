@@ -1,6 +1,7 @@
 #include "scenario.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -138,8 +139,39 @@ FrameSpec ParseFrame(const json& j, const std::string& path) {
   return f;
 }
 
+CaptureSpec ParseCapture(const json& j, const std::string& path) {
+  if (j.is_string()) {
+    CaptureSpec c;
+    c.file = j.get<std::string>();
+    c.key = path;
+    return c;
+  }
+  CheckKeys(j, path, {"file", "pace", "dir", "start_ms"});
+  CaptureSpec c;
+  c.key = path;
+  const json& file = Member(j, "file");
+  if (!file.is_string() || file.get<std::string>().empty()) Fail(Key(path, "file"), "expected the capture file's name");
+  c.file = file.get<std::string>();
+  if (const json& v = Member(j, "pace"); !v.is_null()) {
+    const std::string text = v.is_number() ? v.dump() : v.is_string() ? v.get<std::string>() : std::string();
+    if (!ParsePace(text, &c)) Fail(Key(path, "pace"), "expected \"recorded\", \"fast\" or a speed-up factor above 0");
+  }
+  if (const json& v = Member(j, "dir"); !v.is_null()) {
+    if (!(v.is_string() && v.get<std::string>() == "infer")) {
+      std::uint32_t d = 0;
+      if (v.is_string() && ParseDirection(v.get<std::string>(), &d)) {
+        c.direction = d;
+      } else {
+        c.direction = static_cast<std::uint32_t>(Int(v, Key(path, "dir"), 0, 0xFFFFFFFF));
+      }
+    }
+  }
+  if (const json& v = Member(j, "start_ms"); !v.is_null()) c.start_ms = Int(v, Key(path, "start_ms"), 0, kMaxAtMs);
+  return c;
+}
+
 TraceSpec ParseTrace(const json& j, const std::string& path) {
-  CheckKeys(j, path, {"create", "capacity", "first_number", "refuse_status_polls", "frames", "repeat"});
+  CheckKeys(j, path, {"create", "capacity", "first_number", "refuse_status_polls", "frames", "repeat", "capture"});
   TraceSpec t;
   t.refuse_create = Refuse(Member(j, "create"), Key(path, "create"));
   if (const json& v = Member(j, "capacity"); !v.is_null()) {
@@ -160,6 +192,7 @@ TraceSpec ParseTrace(const json& j, const std::string& path) {
     if (!v.is_array()) Fail(p, "expected a list of frames");
     for (std::size_t i = 0; i < v.size(); ++i) t.frames.push_back(ParseFrame(v[i], Index(p, i)));
   }
+  if (const json& v = Member(j, "capture"); !v.is_null()) t.capture = ParseCapture(v, Key(path, "capture"));
   if (const json& v = Member(j, "repeat"); !v.is_null()) {
     const std::string p = Key(path, "repeat");
     CheckKeys(v, p, {"count", "every_ms", "from"});
@@ -171,11 +204,12 @@ TraceSpec ParseTrace(const json& j, const std::string& path) {
     }
     if (const json& e = Member(v, "every_ms"); !e.is_null()) t.repeat_every_ms = Int(e, Key(p, "every_ms"), 0, kMaxAtMs);
     if (const json& f = Member(v, "from"); !f.is_null()) {
-      t.repeat_from = static_cast<std::size_t>(Int(f, Key(p, "from"), 0, static_cast<std::int64_t>(t.frames.size())));
+      t.repeat_from = static_cast<std::size_t>(Int(f, Key(p, "from"), 0, std::numeric_limits<std::int32_t>::max()));
     }
     if (t.repeat_forever && t.repeat_every_ms <= 0) Fail(Key(p, "every_ms"), "must be above 0 when count is \"forever\"");
-    if (t.repeat_forever && t.repeat_from >= t.frames.size()) Fail(Key(p, "from"), "nothing left to repeat for ever");
   }
+  // A capture's frames are known only once the file is read; its repeat is checked then.
+  if (!t.capture) CheckRepeat(t, path);
   return t;
 }
 
@@ -273,6 +307,51 @@ LineSpec ParseLine(const json& j, const std::string& path, std::size_t index) {
 }
 
 }  // namespace
+
+void CheckRepeat(const TraceSpec& t, const std::string& path) {
+  const std::string p = Key(Key(path, "repeat"), "from");
+  if (t.repeat_from > t.frames.size()) Fail(p, "number out of range (0.." + std::to_string(t.frames.size()) + ")");
+  if (t.repeat_forever && t.repeat_from >= t.frames.size()) Fail(p, "nothing left to repeat for ever");
+}
+
+bool ParsePace(std::string_view text, CaptureSpec* capture) {
+  if (text == "recorded") {
+    capture->speed = 1.0;
+    capture->as_fast_as_read = false;
+    return true;
+  }
+  if (text == "fast") {
+    capture->as_fast_as_read = true;
+    return true;
+  }
+  if (!text.empty() && (text.back() == 'x' || text.back() == 'X')) text.remove_suffix(1);
+  const std::string s(text);
+  char* end = nullptr;
+  errno = 0;
+  const double factor = std::strtod(s.c_str(), &end);
+  if (s.empty() || errno != 0 || *end != '\0' || !(factor > 0) || !std::isfinite(factor)) return false;
+  capture->speed = factor;
+  capture->as_fast_as_read = false;
+  return true;
+}
+
+bool ParseDirection(std::string_view text, std::uint32_t* out) {
+  if (text == "T" || text == "t") {
+    *out = 0;
+    return true;
+  }
+  if (text == "N" || text == "n") {
+    *out = 1;
+    return true;
+  }
+  const std::string s(text);
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(s.c_str(), &end, 0);
+  if (s.empty() || s[0] == '-' || errno != 0 || *end != '\0' || v > 0xFFFFFFFFull) return false;
+  *out = static_cast<std::uint32_t>(v);
+  return true;
+}
 
 bool ParseHex(std::string_view text, Bytes* out) {
   out->clear();

@@ -33,6 +33,16 @@ struct FrameSpec {
   std::optional<Bytes> entry;              // the whole entry, zero-padded to its full size
 };
 
+// A capture file (pcap or pcapng) whose frames a trace plays after its listed frames.
+struct CaptureSpec {
+  std::string file;                      // as given; a relative path counts from the scenario's folder
+  std::string key;                       // where it was given, for messages ("lines[0].trace.capture")
+  double speed = 1.0;                    // 1 plays as recorded, N plays N times faster
+  bool as_fast_as_read = false;          // each frame as soon as the reader has room for it
+  std::optional<std::uint32_t> direction;  // for captures without direction: the Direction word
+  std::int64_t start_ms = 0;             // when the first captured frame plays, from the trace's start
+};
+
 struct TraceSpec {
   bool refuse_create = false;
   std::uint64_t capacity = 1000;
@@ -45,6 +55,10 @@ struct TraceSpec {
   bool repeat_forever = false;
   std::int64_t repeat_every_ms = 0;
   std::size_t repeat_from = 0;
+  std::optional<CaptureSpec> capture;  // frames still to be read from a file (LoadCaptures)
+  // The driver holds at most `capacity` entries the reader has not yet read and makes the next
+  // one available as soon as one is read: nothing is ever dropped, whatever the frames' times.
+  bool paced_by_reader = false;
 };
 
 // One packed parameter of an area's parameter list.
@@ -93,8 +107,19 @@ struct Scenario {
   std::vector<LineSpec> lines;
 };
 
-// Reads a scenario from JSON text; throws ScenarioError naming the offending key.
+// Reads a scenario from JSON text; throws ScenarioError naming the offending key. Capture files
+// named in it are not read here (see capture.h).
 Scenario ParseScenario(std::string_view json_text);
+
+// Checks a trace's repeat against its frames (once a capture has added its own).
+void CheckRepeat(const TraceSpec& trace, const std::string& path);
+
+// The pace of a capture: "recorded", "fast" (as fast as the reader reads), or a speed-up factor
+// ("10", "10x", "0.5"). False when the text is none of these.
+bool ParsePace(std::string_view text, CaptureSpec* capture);
+
+// A Direction word given as "T" (0), "N" (1) or a number; false otherwise.
+bool ParseDirection(std::string_view text, std::uint32_t* out);
 
 // The JSON text of the built-in scenario (sim/scenarios/default.json, embedded at build time).
 std::string_view DefaultScenarioJson();

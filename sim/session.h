@@ -65,6 +65,9 @@ struct Served {
 // buffer lengths is refused with a non-zero Status in the returned block.
 Served ServeRequest(Device& device, const RequestHeader& header, ByteSpan input, const SimTime& now);
 
+// The length of data without its trailing zero bytes.
+std::size_t TrimmedLength(ByteSpan data);
+
 // Builds a reply: ok, returned, then the block's bytes up to `returned` without its trailing zeros.
 std::vector<std::uint8_t> EncodeReply(bool ok, ByteSpan block, std::uint32_t returned);
 

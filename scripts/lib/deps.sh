@@ -1,7 +1,9 @@
 # Installs the Debian packages the build, the simulator and the tests need, when missing.
 # This is the one list: scripts/test, scripts/demo and CI all install from it.
 bri_packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchmark-dev
-              nlohmann-json3-dev libcli11-dev libpcap-dev
+              nlohmann-json3-dev libcli11-dev libpcap-dev pkg-config
+              tshark                       # the peer decoder of the capture cross-check
+              time                         # peak memory in scripts/bench-vs-tshark
               g++-mingw-w64-x86-64-posix   # the Windows build of the tools
               mingw-w64-x86-64-dev         # its driver headers (ddk/), for the relay driver
               groff-base man-db            # man page checks (groff -ww -z, man -l)
@@ -18,6 +20,8 @@ bri_install_deps() {
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo apt-get update -qq
+    # tshark's setup asks whether non-root users may capture: answer no, without a dialogue.
+    echo "wireshark-common wireshark-common/install-setuid boolean false" | $sudo debconf-set-selections
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
 }

@@ -5,6 +5,7 @@
 
 #include "common/console.h"
 #include "decode/q921.h"
+#include "decode/hex_text.h"
 #include "decode/q931.h"
 #include "decode/view_flags.h"
 
@@ -54,10 +55,13 @@ std::string FormatRawFrame(std::uint32_t direction, ByteSpan frame) {
   int column = 0;
   for (const std::uint8_t octet : frame) {
     if (column == kRawOctetsPerRow) {
-      AppendF(text, "\n%s  ", indent);
+      text += '\n';
+      text += indent;
+      text += "  ";
       column = 0;
     }
-    AppendF(text, "%02x ", octet);
+    AppendHexOctet(text, octet, false);  // "%02x "
+    text += ' ';
     ++column;
   }
   text += '\n';

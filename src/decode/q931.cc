@@ -6,6 +6,7 @@
 
 #include "common/bytes.h"
 #include "common/console.h"
+#include "decode/hex_text.h"
 #include "decode/q931_names.h"
 #include "decode/view_flags.h"
 
@@ -22,10 +23,13 @@ void AppendContentRows(std::string& text, const char* indent, ByteSpan octets) {
   int column = 0;
   for (const std::uint8_t octet : octets) {
     if (column == kContentOctetsPerRow) {
-      AppendF(text, "\n%s%22s", indent, "");
+      text += '\n';
+      text += indent;
+      text.append(22, ' ');
       column = 0;
     }
-    AppendF(text, " %2.2x", octet);
+    text += ' ';  // " %2.2x"
+    AppendHexOctet(text, octet, false);
     ++column;
   }
 }
@@ -70,9 +74,13 @@ void AppendNotQ931(std::string& text, const char* indent, ByteSpan octets) {
   AppendF(text, "%sNot Q931!\n%s  ", indent, indent);
   int column = 0;
   for (const std::uint8_t octet : octets) {
-    AppendF(text, "0x%02X ", octet);
+    text += "0x";  // "0x%02X "
+    AppendHexOctet(text, octet, true);
+    text += ' ';
     if (column == kNotQ931OctetsFirstRow - 1) {
-      AppendF(text, "\n%s  ", indent);
+      text += '\n';
+      text += indent;
+      text += "  ";
       column = 0;
     }
     ++column;

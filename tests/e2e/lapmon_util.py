@@ -166,11 +166,14 @@ def kill_quietly(proc):
 def start_on_terminal(args, sim, no_core=False):
     """Starts lapmon with a pseudo-terminal as standard input and a pipe as standard output.
 
-    Returns (process, master fd, slave fd); the caller closes both fds. no_core keeps a signal
-    such as SIGQUIT from leaving a core file."""
+    Returns (process, master fd, slave fd); the caller closes both fds. The terminal's mode before
+    lapmon starts is kept in process.terminal_found. no_core keeps a signal such as SIGQUIT from
+    leaving a core file."""
     import pty
     import resource
+    import termios
     master, slave = pty.openpty()
+    found = termios.tcgetattr(slave)
 
     def limit_core():
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
@@ -178,6 +181,7 @@ def start_on_terminal(args, sim, no_core=False):
     proc = subprocess.Popen(harness.WRAP + [harness.LAPMON] + list(args), stdin=slave,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=sim.env(),
                             start_new_session=True, preexec_fn=limit_core if no_core else None)
+    proc.terminal_found = found
     proc.output = Output(proc.stdout)
     proc.errors = Output(proc.stderr)
     return proc, master, slave

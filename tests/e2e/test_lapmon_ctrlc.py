@@ -48,7 +48,7 @@ class CtrlCTest(unittest.TestCase):
             with self.subTest(signal=sig), Sim(busy_lines()) as sim:
                 proc, master, slave = start_on_terminal(["-a", "-raw"], sim, no_core=True)
                 try:
-                    found = termios.tcgetattr(slave)
+                    found = proc.terminal_found
                     wait_for_log(sim, count_at_least(OP_TRACE_STATUS, 4))
                     harness.interrupt(proc, sig)
                     status, _ = finish(proc)

@@ -16,7 +16,7 @@ class TerminalKeysTest(unittest.TestCase):
         with Sim(scenario(line("L1", 0x1001))) as sim:
             proc, master, slave = start_on_terminal(["-raw"], sim)
             try:
-                found = termios.tcgetattr(slave)
+                found = proc.terminal_found
                 wait_for_log(sim, count_at_least(OP_TRACE_STATUS, 1))
                 # Key mode: no line input, no echo, control keys still signals.
                 wait_until(lambda: not termios.tcgetattr(slave)[3] & termios.ICANON)

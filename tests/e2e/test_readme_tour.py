@@ -38,9 +38,10 @@ EXPECTED = [
     " Layer 2 State: Multiframe Established",   # linestat -v
     "Area: 02 - Layer 2 (Q.921)",        # linestat -a2
     "RASInfo Friendly Name: ISDN Line 1 Usage: ClientAndServer",
-    "Lines In System:\n Captured line",  # the replay
+    "Lines In System:\n Tessix1 LINE1\n",  # the replay: one line
     "DISCONNECT",
     "Normal Clearing",
+    "RELEASE",
 ]
 
 

@@ -13,6 +13,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -140,9 +141,14 @@ bool PlatDeviceControl(DeviceHandle handle, std::uint32_t code, const void* in, 
   std::lock_guard<std::mutex> lock(device->mutex);
   if (!device->usable) return false;
 
-  // Trailing zero bytes of the input are implied by in_len and not sent.
+  // Trailing zero bytes of the input are implied by in_len and not sent. A command block is
+  // mostly zeros: the scan compares 64 bytes at a time.
+  static constexpr std::uint8_t kZeros[64] = {};
   const auto* input = static_cast<const std::uint8_t*>(in);
   std::uint32_t in_sent = in_len;
+  while (in_sent >= sizeof kZeros && std::memcmp(input + in_sent - sizeof kZeros, kZeros, sizeof kZeros) == 0) {
+    in_sent -= static_cast<std::uint32_t>(sizeof kZeros);
+  }
   while (in_sent > 0 && input[in_sent - 1] == 0) --in_sent;
 
   std::array<std::uint8_t, kRequestHeaderSize> request{};
@@ -180,7 +186,12 @@ bool PlatDeviceControl(DeviceHandle handle, std::uint32_t code, const void* in, 
 
   auto* output = static_cast<std::uint8_t*>(out);
   if (out_sent > 0) std::memcpy(output, device->reply.data(), out_sent);
-  if (reply_returned > out_sent) std::memset(output + out_sent, 0, reply_returned - out_sent);
+  // Bytes out_sent .. returned-1 read as zero. When the output is the input buffer, the bytes
+  // from in_sent on are zero already (the scan above found them so), and only the part between
+  // needs clearing.
+  std::uint32_t clear_to = reply_returned;
+  if (out == in && in_len >= reply_returned) clear_to = std::min(reply_returned, std::max(out_sent, in_sent));
+  if (clear_to > out_sent) std::memset(output + out_sent, 0, clear_to - out_sent);
   if (returned != nullptr) *returned = reply_returned;
   return true;
 }

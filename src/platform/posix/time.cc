@@ -28,7 +28,10 @@ bool PlatFileTimeToLocal(std::uint64_t file_time, SystemTime* local) {
   const auto milliseconds = static_cast<std::uint16_t>((file_time / 10000u) % 1000u);
   const time_t unix_seconds = static_cast<time_t>(seconds_1601 - kSecondsFrom1601To1970);
 
-  tzset();
+  // The zone is read once per process: tzset() looks at the zone file again on every call, which
+  // cost a file lookup per decoded frame. Whoever changes TZ while running calls tzset() itself.
+  static const bool zone_read = (tzset(), true);
+  static_cast<void>(zone_read);
   tm fields{};
   if (localtime_r(&unix_seconds, &fields) == nullptr) return false;
   // The years a FILETIME reaches: 1601 to 30828.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "sim_test_util.h"
@@ -68,6 +69,30 @@ TEST(Transport, TrimmedRequestAndTrimmedReply) {
   EXPECT_EQ(testing::U16(r.block, 40), 1u);
   EXPECT_EQ(s.log.status, 0u);
   EXPECT_EQ(s.log.opcode, OP_ENUM_IDD);
+}
+
+TEST(Transport, TrimmedLengthAroundTheSixtyFourByteSteps) {
+  for (std::size_t last : {0u, 1u, 63u, 64u, 65u, 127u, 128u, 200000u, 262199u}) {
+    std::vector<std::uint8_t> block(kCommandBlockSize, 0);
+    block[last] = 0x5A;
+    EXPECT_EQ(TrimmedLength(ByteSpan(block)), last + 1) << last;
+  }
+  EXPECT_EQ(TrimmedLength(ByteSpan(std::vector<std::uint8_t>(kCommandBlockSize, 0))), 0u);
+  EXPECT_EQ(TrimmedLength(ByteSpan(std::vector<std::uint8_t>(100, 1))), 100u);
+}
+
+TEST(Transport, NothingOfAnEarlierRequestShowsInALaterReply) {
+  // A long request (bytes far into the payload) and then a short one: the short one's reply
+  // carries none of the long one's bytes.
+  Device device(ParseScenario(kOneLine));
+  std::vector<std::uint8_t> long_request = testing::Request(0x7777);
+  std::fill(long_request.begin() + 1000, long_request.begin() + 5000, std::uint8_t{0xEE});
+  Serve(device, Frame(long_request));
+  Served s = Serve(device, Frame(testing::Request(OP_TRACE_STATUS, 0x1001)));
+  std::size_t pos = 0;
+  const Reply r = Decode(s.reply, &pos);
+  EXPECT_LT(r.out_sent, 1000u);
+  EXPECT_EQ(std::count(r.block.begin(), r.block.end(), std::uint8_t{0xEE}), 0);
 }
 
 TEST(Transport, BadRequestsAreRefusedWithAStatus) {

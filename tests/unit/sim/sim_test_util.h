@@ -35,6 +35,7 @@ inline std::uint16_t U16(const std::vector<std::uint8_t>& block, std::size_t off
 class Rig {
  public:
   explicit Rig(const std::string& json) : device_(ParseScenario(json)) {}
+  explicit Rig(Scenario scenario) : device_(std::move(scenario)) {}
 
   // Sends one request at the current time; returns the reply block.
   std::vector<std::uint8_t> Send(std::uint32_t opcode, std::uint32_t handle = 0, std::uint32_t parameter = 0) {
