@@ -7,6 +7,9 @@ bri_packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchma
               clang-14 libfuzzer-14-dev libclang-rt-14-dev   # sanitizer builds and fuzz programs
               g++-mingw-w64-x86-64-posix   # the Windows build of the tools
               mingw-w64-x86-64-dev         # its driver headers (ddk/), for the relay driver
+              groff-base man-db            # man page checks (groff -ww -z, man -l)
+              dpkg-dev file zip            # cpack: the .deb (dpkg-shlibdeps) and the Windows zip
+              clang-14 libclang-rt-14-dev  # the asan, tsan and fuzz presets (sanitizers, libFuzzer)
               wine wine64)                 # runs the Windows build: smoke test, end-to-end suite
 
 bri_install_deps() {
