@@ -199,6 +199,12 @@ def terminated_by(status, sig):
     return status == -sig
 
 
+def needs_capture_reader(what):
+    """Captures are played by brisim through libpcap, which the Windows build of brisim lacks."""
+    if WINE:
+        wine_rig.cannot_express("capture-files", what)
+
+
 def interrupt(proc, sig=signal.SIGINT):
     # Under Wine SIGINT reaches the program as a Ctrl-C console event; nothing delivers Ctrl-Break.
     if WINE and sig != signal.SIGINT:

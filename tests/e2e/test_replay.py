@@ -23,6 +23,7 @@ def scenario_frames(name):
 
 class Replay(unittest.TestCase):
     def setUp(self):
+        harness.needs_capture_reader("a pcap replay")
         self.tmp = tempfile.mkdtemp(prefix="bri-replay-")
 
     def tearDown(self):

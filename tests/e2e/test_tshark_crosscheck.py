@@ -55,6 +55,7 @@ DIFFERENCES = {
 class TsharkCrossCheck(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        harness.needs_capture_reader("the cross-check's capture")
         cls.tmp = tempfile.mkdtemp(prefix="bri-xcheck-")
         cls.capture = os.path.join(cls.tmp, "mix.pcap")
         cls.frames = lapd_capture.varied_frames(FRAMES, seed=7)
