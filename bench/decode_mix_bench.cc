@@ -21,11 +21,11 @@ using Entry = std::array<std::uint8_t, kTraceEntrySize>;
 // The capture's frames as trace entries, read once.
 const std::vector<Entry>& MixEntries() {
   static const std::vector<Entry> entries = [] {
-    brisim::CaptureSpec spec;
-    spec.key = "frame mix";
+    brisim::CaptureSpec plan;
+    plan.key = "frame mix";
     brisim::CaptureSummary summary;
     std::vector<Entry> out;
-    for (const brisim::FrameSpec& f : brisim::ReadCapture(spec, BRI_FRAME_MIX_CAPTURE, &summary)) {
+    for (const brisim::FrameSpec& f : brisim::ReadCapture(plan, BRI_FRAME_MIX_CAPTURE, &summary)) {
       Entry entry{};
       const MutableByteSpan e(entry);
       WriteLE32(e, kTimeStampOffset, static_cast<std::uint32_t>(*f.filetime));

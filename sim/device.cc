@@ -60,26 +60,26 @@ std::string_view OpcodeName(std::uint32_t opcode) {
 
 // ---- Trace timeline ----
 
-TraceTimeline::TraceTimeline(const TraceSpec* spec) : spec_(spec) {
+TraceTimeline::TraceTimeline(const TraceSpec* plan) : plan_(plan) {
   std::int64_t latest = 0;
-  for (const FrameSpec& f : spec->frames) {
+  for (const FrameSpec& f : plan->frames) {
     latest = std::max(latest, f.at_ms);
     at_.push_back(latest);
   }
   const std::uint64_t n = at_.size();
-  const std::uint64_t per_copy = n - std::min<std::uint64_t>(spec->repeat_from, n);
-  if (spec->repeat_forever && per_copy > 0) {
+  const std::uint64_t per_copy = n - std::min<std::uint64_t>(plan->repeat_from, n);
+  if (plan->repeat_forever && per_copy > 0) {
     total_ = std::numeric_limits<std::uint64_t>::max();
   } else {
-    total_ = n + spec->repeat_count * per_copy;
+    total_ = n + plan->repeat_count * per_copy;
   }
 }
 
 const FrameSpec& TraceTimeline::Frame(std::uint64_t i) const {
   const std::uint64_t n = at_.size();
-  if (i < n) return spec_->frames[static_cast<std::size_t>(i)];
-  const std::uint64_t per_copy = n - spec_->repeat_from;
-  return spec_->frames[static_cast<std::size_t>(spec_->repeat_from + (i - n) % per_copy)];
+  if (i < n) return plan_->frames[static_cast<std::size_t>(i)];
+  const std::uint64_t per_copy = n - plan_->repeat_from;
+  return plan_->frames[static_cast<std::size_t>(plan_->repeat_from + (i - n) % per_copy)];
 }
 
 std::int64_t TraceTimeline::AvailableMs(std::uint64_t i) const {
@@ -87,10 +87,10 @@ std::int64_t TraceTimeline::AvailableMs(std::uint64_t i) const {
   if (i < n) return at_[static_cast<std::size_t>(i)];
   // Copy c (from 1) of frames repeat_from.. lies c * every_ms later than the first pass; an
   // entry also waits for every entry before it, the latest of which is the previous copy's last.
-  const std::uint64_t per_copy = n - spec_->repeat_from;
+  const std::uint64_t per_copy = n - plan_->repeat_from;
   const std::uint64_t copy = (i - n) / per_copy + 1;
-  const std::size_t k = static_cast<std::size_t>(spec_->repeat_from + (i - n) % per_copy);
-  const auto every = static_cast<double>(spec_->repeat_every_ms);
+  const std::size_t k = static_cast<std::size_t>(plan_->repeat_from + (i - n) % per_copy);
+  const auto every = static_cast<double>(plan_->repeat_every_ms);
   const double own = static_cast<double>(copy) * every + static_cast<double>(at_[k]);
   const double previous = static_cast<double>(copy - 1) * every + static_cast<double>(at_.back());
   const double when = std::max(own, previous);
@@ -103,8 +103,8 @@ std::uint64_t TraceTimeline::AvailableAt(double elapsed_ms) const {
   // its end. For a list repeated for ever, no copy past elapsed / every_ms + 1 has started.
   std::uint64_t hi = total_;
   if (total_ == std::numeric_limits<std::uint64_t>::max()) {
-    const std::uint64_t per_copy = at_.size() - spec_->repeat_from;
-    const double copies = std::floor(elapsed_ms / static_cast<double>(spec_->repeat_every_ms)) + 2;
+    const std::uint64_t per_copy = at_.size() - plan_->repeat_from;
+    const double copies = std::floor(elapsed_ms / static_cast<double>(plan_->repeat_every_ms)) + 2;
     hi = at_.size() + static_cast<std::uint64_t>(std::min(copies, 1.0e12)) * per_copy;
   }
   std::uint64_t lo = 0;  // invariant: entries below lo are available, entries from hi on are not
@@ -167,16 +167,16 @@ std::uint32_t Device::Execute(Block block, const SimTime& now) {
 }
 
 std::uint32_t Device::EnumIdd(Block block) {
-  const EnumSpec& spec = scenario_.enumeration;
-  if (spec.refuse) return kStatusRefused;
+  const EnumSpec& plan = scenario_.enumeration;
+  if (plan.refuse) return kStatusRefused;
   const std::size_t listed = std::min(scenario_.lines.size(), kMaxListedLines);
-  const auto count = spec.count ? *spec.count : static_cast<std::uint16_t>(scenario_.lines.size());
+  const auto count = plan.count ? *plan.count : static_cast<std::uint16_t>(scenario_.lines.size());
   WriteLE16(MutableByteSpan(block), kLineCountOffset, count);
   for (std::size_t i = 0; i < listed; ++i) Put32(block, kLineHandlesOffset + 4 * i, scenario_.lines[i].handle);
   for (std::size_t i = 0; i < kMaxListedLines; ++i) {
     auto field = block.subspan(kLineNamesOffset + kLineNameSize * i, kLineNameSize);
-    if (i < spec.raw_names.size()) {
-      std::copy(spec.raw_names[i].begin(), spec.raw_names[i].end(), field.begin());
+    if (i < plan.raw_names.size()) {
+      std::copy(plan.raw_names[i].begin(), plan.raw_names[i].end(), field.begin());
     } else if (i < listed) {
       std::fill(field.begin(), field.end(), std::uint8_t{0});
       const std::string& name = scenario_.lines[i].name;
@@ -187,11 +187,11 @@ std::uint32_t Device::EnumIdd(Block block) {
 }
 
 std::uint32_t Device::TraceCreate(std::size_t line, Block block) {
-  const TraceSpec& spec = scenario_.lines[line].trace;
+  const TraceSpec& plan = scenario_.lines[line].trace;
   if (Get32(block, kParameterOffset) != kTraceCreateParameter) return kStatusBadParameter;
-  if (spec.refuse_create) return kStatusRefused;
+  if (plan.refuse_create) return kStatusRefused;
   // A second create starts the line's trace object afresh.
-  lines_[line].trace.emplace(&spec);
+  lines_[line].trace.emplace(&plan);
   return kStatusOk;
 }
 
@@ -236,29 +236,29 @@ std::uint32_t Device::TraceStatus(std::size_t line, Block block, const SimTime& 
   auto& trace = lines_[line].trace;
   if (!trace) return kStatusNoTrace;
   ++trace->status_polls;
-  const TraceSpec& spec = scenario_.lines[line].trace;
-  if (spec.refuse_status_polls.count(trace->status_polls) != 0) return kStatusRefused;
+  const TraceSpec& plan = scenario_.lines[line].trace;
+  if (plan.refuse_status_polls.count(trace->status_polls) != 0) return kStatusRefused;
   const std::uint64_t available = Available(*trace, now);
   const std::uint64_t held = Held(line, available);
   // capacity, entries recorded, entries dropped, entries held, number of the next entry: the
   // last minus the one before is the number of the oldest entry held.
-  Put32(block, kStatusWordsOffset + 0, static_cast<std::uint32_t>(std::min<std::uint64_t>(spec.capacity, 0xFFFFFFFF)));
+  Put32(block, kStatusWordsOffset + 0, static_cast<std::uint32_t>(std::min<std::uint64_t>(plan.capacity, 0xFFFFFFFF)));
   Put32(block, kStatusWordsOffset + 4, static_cast<std::uint32_t>(available));
   Put32(block, kStatusWordsOffset + 8, static_cast<std::uint32_t>(available - held));
   Put32(block, kStatusWordsOffset + 12, static_cast<std::uint32_t>(held));
-  Put32(block, kStatusWordsOffset + 16, static_cast<std::uint32_t>(spec.first_number + available));
+  Put32(block, kStatusWordsOffset + 16, static_cast<std::uint32_t>(plan.first_number + available));
   return kStatusOk;
 }
 
 std::uint32_t Device::TraceRead(std::size_t line, Block block, const SimTime& now) {
   auto& trace = lines_[line].trace;
   if (!trace) return kStatusNoTrace;
-  const TraceSpec& spec = scenario_.lines[line].trace;
+  const TraceSpec& plan = scenario_.lines[line].trace;
   const std::uint64_t available = Available(*trace, now);
   const std::uint64_t held = Held(line, available);
   // Entry numbers count in 32 bits from first_number and may wrap.
   const std::uint32_t number = Get32(block, kParameterOffset);
-  const std::uint64_t index = static_cast<std::uint32_t>(number - spec.first_number);
+  const std::uint64_t index = static_cast<std::uint32_t>(number - plan.first_number);
   if (index >= available || index < available - held) return kStatusNotAvailable;
 
   trace->read_upto = std::max(trace->read_upto, index + 1);
@@ -304,26 +304,26 @@ std::uint32_t Device::AreaPoll(std::size_t line, Block block, const SimTime& now
   LineState& state = lines_[line];
   if (!state.area) return kStatusNoPendingArea;
   PendingArea& pending = *state.area;
-  const AreaSpec& spec = scenario_.lines[line].areas.at(pending.number);
-  if (spec.refuse_poll) return kStatusRefused;
+  const AreaSpec& plan = scenario_.lines[line].areas.at(pending.number);
+  if (plan.refuse_poll) return kStatusRefused;
 
   auto record = block.subspan(kPayloadOffset, kAreaRecordSize);
   MutableByteSpan r(record);
   if (pending.said_ready) {
     // The read after the poll that said ready: the record, and the fetch is over.
     state.area.reset();
-    if (spec.refuse_final) return kStatusRefused;
+    if (plan.refuse_final) return kStatusRefused;
     std::fill(record.begin(), record.end(), std::uint8_t{0});
     WriteLE32(r, kAreaNumberOffset, pending.number);
-    WriteLE32(r, kAreaStateOffset, spec.area_state);
-    std::copy(spec.params.begin(), spec.params.end(), record.begin() + kParamsOffset);
-    const auto len = spec.params_len ? *spec.params_len : static_cast<std::int32_t>(spec.params.size());
+    WriteLE32(r, kAreaStateOffset, plan.area_state);
+    std::copy(plan.params.begin(), plan.params.end(), record.begin() + kParamsOffset);
+    const auto len = plan.params_len ? *plan.params_len : static_cast<std::int32_t>(plan.params.size());
     WriteLE32(r, kParamsLenOffset, static_cast<std::uint32_t>(len));
     return kStatusOk;
   }
   ++pending.polls;
-  const bool ready = !spec.never_ready && pending.polls > spec.ready_after_polls &&
-                     now.mono_ms - pending.requested_ms >= static_cast<double>(spec.ready_after_ms);
+  const bool ready = !plan.never_ready && pending.polls > plan.ready_after_polls &&
+                     now.mono_ms - pending.requested_ms >= static_cast<double>(plan.ready_after_ms);
   WriteLE32(r, kAreaNumberOffset, pending.number);
   WriteLE32(r, kAreaStateOffset, ready ? kAreaReady : kAreaNotReady);
   pending.said_ready = ready;

@@ -53,7 +53,7 @@ using Block = std::span<std::uint8_t, kCommandBlockSize>;
 // recorded before it.
 class TraceTimeline {
  public:
-  explicit TraceTimeline(const TraceSpec* spec);
+  explicit TraceTimeline(const TraceSpec* plan);
 
   // Entries that have become available elapsed_ms after the trace's start.
   std::uint64_t AvailableAt(double elapsed_ms) const;
@@ -65,7 +65,7 @@ class TraceTimeline {
   std::uint64_t Total() const { return total_; }
 
  private:
-  const TraceSpec* spec_;
+  const TraceSpec* plan_;
   std::vector<std::int64_t> at_;  // at_ms made non-decreasing
   std::uint64_t total_ = 0;
 };
@@ -88,8 +88,8 @@ class Device {
 
  private:
   struct Trace {
-    explicit Trace(const TraceSpec* spec)
-        : timeline(spec), reader_window(spec->paced_by_reader ? std::max<std::uint64_t>(spec->capacity, 1) : 0) {}
+    explicit Trace(const TraceSpec* plan)
+        : timeline(plan), reader_window(plan->paced_by_reader ? std::max<std::uint64_t>(plan->capacity, 1) : 0) {}
     TraceTimeline timeline;
     // Paced by its reader: at most this many entries beyond the last one read are available
     // (0: not paced by the reader).

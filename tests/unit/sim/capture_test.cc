@@ -160,11 +160,11 @@ TEST_F(CaptureFile, LinuxLapdGivesDirectionsTimesAndPace) {
     std::vector<std::int64_t> at_ms;
   } cases[] = {{"recorded", {100, 130, 2600}}, {"10x", {100, 103, 350}}, {"fast", {100, 100, 100}}};
   for (const Case& c : cases) {
-    CaptureSpec spec;
-    ASSERT_TRUE(ParsePace(c.pace, &spec));
-    spec.start_ms = 100;
+    CaptureSpec plan;
+    ASSERT_TRUE(ParsePace(c.pace, &plan));
+    plan.start_ms = 100;
     CaptureSummary summary;
-    const auto frames = ReadCapture(spec, Path("a.pcap"), &summary);
+    const auto frames = ReadCapture(plan, Path("a.pcap"), &summary);
     ASSERT_EQ(frames.size(), 3u) << c.pace;
     EXPECT_EQ(summary.not_lapd, 1u);
     EXPECT_EQ(summary.cut_to_260, 1u);
@@ -180,16 +180,16 @@ TEST_F(CaptureFile, LinuxLapdGivesDirectionsTimesAndPace) {
 
 TEST_F(CaptureFile, BareLapdTakesTheGivenDirectionOrInfersIt) {
   WritePcap(Path("b.pcap"), kLinkTypeLapd, {{10, 0, {0x00, 0x81, 0x7F}}, {10, 1000, {0x00, 0x81, 0x73}}});
-  CaptureSpec spec;
+  CaptureSpec plan;
   CaptureSummary summary;
-  auto frames = ReadCapture(spec, Path("b.pcap"), &summary);
+  auto frames = ReadCapture(plan, Path("b.pcap"), &summary);
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0].direction, 0u);
   EXPECT_EQ(frames[1].direction, 1u);
   EXPECT_NE(summary.directions.find("inferred"), std::string::npos);
 
-  spec.direction = 1;
-  frames = ReadCapture(spec, Path("b.pcap"), &summary);
+  plan.direction = 1;
+  frames = ReadCapture(plan, Path("b.pcap"), &summary);
   EXPECT_EQ(frames[0].direction, 1u);
   EXPECT_EQ(frames[1].direction, 1u);
   EXPECT_NE(summary.directions.find("given"), std::string::npos);
@@ -199,11 +199,11 @@ TEST_F(CaptureFile, UnreadableFileAndForeignLinkTypeNameTheKey) {
   WritePcap(Path("eth.pcap"), 1, {{0, 0, {1, 2, 3}}});
   std::ofstream(Path("junk.pcap")) << "not a capture";
   for (const std::string name : {"eth.pcap", "junk.pcap", "missing.pcap"}) {
-    CaptureSpec spec;
-    spec.key = "lines[0].trace.capture";
+    CaptureSpec plan;
+    plan.key = "lines[0].trace.capture";
     CaptureSummary summary;
     try {
-      ReadCapture(spec, Path(name), &summary);
+      ReadCapture(plan, Path(name), &summary);
       ADD_FAILURE() << name << " was read";
     } catch (const ScenarioError& e) {
       EXPECT_EQ(std::string(e.what()).rfind("lines[0].trace.capture: ", 0), 0u) << e.what();
