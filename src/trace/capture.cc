@@ -240,31 +240,33 @@ bool StopAndDestroyAll() {
   return true;
 }
 
-// Set once the console control handler has begun its teardown; the process ends with the handler.
-std::atomic<bool> CtrlTeardown{false};
+std::atomic<ProcessEnd> EndHolder{ProcessEnd::kFree};
 
 }  // namespace
 
+ProcessEnd ClaimProcessEnd(ProcessEnd who) {
+  ProcessEnd holder = ProcessEnd::kFree;
+  EndHolder.compare_exchange_strong(holder, who);
+  return holder;
+}
+
 void DestroyTrace() {
-  {
-    std::lock_guard<std::mutex> guard(TeardownLock);
-    if (StopAndDestroyAll()) {
-      // The rings go only once the decode thread has displayed what they hold and ended.
-      ShutdownTraceEvents(TraceEvent);
-      WaitForDecodeEnd();
-      for (LineEntry& entry : idd_tbl) entry.Ring.reset();
-      return;
-    }
-  }
-  // The control handler has the teardown in hand and ends the process when it is done: the main
-  // thread must not end it first (and run the exit handlers under the handler's feet).
-  if (CtrlTeardown.load()) {
+  if (ClaimProcessEnd(ProcessEnd::kMain) == ProcessEnd::kControl) {
+    // The control handler has the teardown in hand and the system ends the process when the
+    // handler returns.
     for (;;) PlatSleep(1000);
+  }
+  // Here the main thread holds the end (also on a later call, which then finds nothing to do).
+  std::lock_guard<std::mutex> guard(TeardownLock);
+  if (StopAndDestroyAll()) {
+    // The rings go only once the decode thread has displayed what they hold and ended.
+    ShutdownTraceEvents(TraceEvent);
+    WaitForDecodeEnd();
+    for (LineEntry& entry : idd_tbl) entry.Ring.reset();
   }
 }
 
 void DestroyTraceWithin(std::uint32_t limit_ms) {
-  CtrlTeardown.store(true);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
   // Half of the time for a request in flight, the rest for the display of what was read.
   // (Tried again and again rather than a timed lock, which not every thread checker follows.)

@@ -34,8 +34,20 @@ int DecodeTrace();
 // Starts the decode thread and the keyboard thread (unless the traces were already torn down).
 void StartTraceThreads();
 
-// Stops and destroys every trace object once, whoever calls first, waits until the decode thread
-// no longer reads the rings, then releases them. Later calls do nothing.
+// Who ends the process. The main thread ends it by returning from main after its own teardown;
+// the console control handler ends it by returning to the system, whose default handler ends the
+// process. Only one of them may: with both, the exit handlers of one would run under the other's
+// feet, and two ends of one process at once can leave it hanging half-ended.
+enum class ProcessEnd { kFree, kMain, kControl };
+
+// Takes the end for `who` unless one of them holds it already. Returns who held it before:
+// kFree when `who` has it now.
+ProcessEnd ClaimProcessEnd(ProcessEnd who);
+
+// The main thread's teardown. When the control handler holds the end, the handler tears down and
+// the system ends the process: this thread then only waits for that. Otherwise it takes the end,
+// then stops and destroys every trace object once, whoever calls first, waits until the decode
+// thread no longer reads the rings, then releases them. Later calls do nothing.
 void DestroyTrace();
 
 // The teardown of the console control handler, which must let the process end soon whatever the

@@ -19,6 +19,12 @@ constexpr std::uint32_t kCtrlTeardownLimitMs = 1500;
 // 0 becomes 1, anything else becomes 0.
 void Toggle(std::atomic<std::int32_t>& flag) { Set(flag, Get(flag) == 0 ? 1 : 0); }
 
+// Returns only if the process is still running after limit_ms.
+void WaitForProcessEnd(std::uint32_t limit_ms) {
+  constexpr std::uint32_t kStepMs = 10;
+  for (std::uint32_t waited = 0; waited < limit_ms; waited += kStepMs) PlatSleep(kStepMs);
+}
+
 void RequestLogFile(std::int32_t on) {
   Set(PrintStatus, on);
   PrintUpdate.store(1, std::memory_order_release);
@@ -77,8 +83,17 @@ int KeyboardMonitor() {
 
 bool MyCtrlCHandler(std::uint32_t event) {
   if (event == kCtrlCEvent || event == kCtrlBreakEvent) {
-    Set(EndGame, 1);
-    DestroyTraceWithin(kCtrlTeardownLimitMs);
+    // The end is taken before EndGame is set, so the main thread cannot see EndGame, end its
+    // loop and take the end first on account of this very event.
+    if (ClaimProcessEnd(ProcessEnd::kControl) == ProcessEnd::kFree) {
+      Set(EndGame, 1);
+      DestroyTraceWithin(kCtrlTeardownLimitMs);
+    } else {
+      // Another thread is ending the process already: the main thread after 9, or the handler
+      // of an earlier event. Give it the time a teardown may take; if
+      // the process still runs then, that one is stuck and this event ends the process.
+      WaitForProcessEnd(kCtrlTeardownLimitMs);
+    }
     CloseDriver();
     PlatRestoreConsole();
   }

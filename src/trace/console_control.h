@@ -14,5 +14,7 @@ void HandleKey(char key);
 int KeyboardMonitor();
 
 // Ctrl-C or Ctrl-Break: sets EndGame, tears the traces down and closes the driver. Returns false
-// for every event, so that the process then ends as the event's default action says.
+// for every event, so that the process then ends as the event's default action says. When another
+// thread is ending the process already, it waits for that end instead, for as long as a teardown
+// may take.
 bool MyCtrlCHandler(std::uint32_t event);

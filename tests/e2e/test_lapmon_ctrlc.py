@@ -11,7 +11,7 @@ import unittest
 import harness
 from harness import LAPMON, Sim, start, wait_for_log
 from lapmon_util import (start_lapmon, OP_ENUM_IDD, OP_TRACE_DESTROY, OP_TRACE_READ, OP_TRACE_STATUS,
-                         OP_TRACE_STOP, count_at_least, finish, frame, kill_quietly, line, scenario,
+                         OP_TRACE_STOP, count_at_least, finish, frame, kill_quietly, line, scenario, send,
                          start_on_terminal, terminated_by)
 
 HANDLES = (0x1001, 0x1002, 0x1003)
@@ -59,6 +59,24 @@ class CtrlCTest(unittest.TestCase):
                     kill_quietly(proc)
                     os.close(master)
                     os.close(slave)
+
+    def test_ctrl_c_while_9_tears_down_leaves_the_end_to_9(self):
+        # The first destroy is answered late, so the signal comes while the main thread's own
+        # teardown (after 9) is under way: that teardown completes and the tool ends as 9 ends it.
+        sc = busy_lines()
+        sc["faults"] = [{"kind": "hang", "opcode": "OP_TRACE_DESTROY", "count": 1, "ms": 800}]
+        with Sim(sc) as sim:
+            proc = start_lapmon(["-a", "-raw"], sim)
+            try:
+                wait_for_log(sim, count_at_least(OP_TRACE_STATUS, 4))
+                send(proc, b"9")
+                wait_for_log(sim, count_at_least(OP_TRACE_DESTROY, 1))
+                harness.interrupt(proc, signal.SIGINT)
+                status, _ = finish(proc)
+            finally:
+                kill_quietly(proc)
+            self.assertEqual(status, 0)
+            self.check_teardown(sim.log(), HANDLES[:2])
 
     def test_interrupt_at_the_menu_tears_down_nothing(self):
         sc = scenario(*[line("L%d" % i, h) for i, h in enumerate(HANDLES)])
