@@ -5,26 +5,20 @@
 // bytes of input; the input bytes from in_sent to in_len-1 are zero and are not sent.
 // Reply (driver -> tool): ok, returned, out_sent, then out_sent bytes; the bytes from out_sent to
 // returned-1 are zero.
-//
-// A handle is the index of a device record that lives until the process ends and is never reused,
-// so a handle that was closed (even while another thread was using it) can never reach a later
-// connection that happens to get the same descriptor number.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/device_table.h"
 #include "platform/platform.h"
 
 namespace {
@@ -32,23 +26,13 @@ namespace {
 constexpr std::size_t kRequestHeaderSize = 16;
 constexpr std::size_t kReplyHeaderSize = 12;
 
-struct Device {
-  std::mutex mutex;  // one request at a time on the connection
-  int fd = -1;       // owned until PlatCloseDevice closes it
-  bool usable = false;                  // guarded by mutex; false once broken or closed
-  std::atomic<bool> close_claimed{false};  // the first PlatCloseDevice does the closing
-  std::vector<std::uint8_t> reply;      // guarded by mutex; reused reply buffer
+// One connection a record; usable is false once the connection broke or was closed.
+struct Device : DeviceRecord {
+  int fd = -1;                      // owned until PlatCloseDevice closes it
+  std::vector<std::uint8_t> reply;  // guarded by mutex; reused reply buffer
 };
 
-std::mutex table_mutex;
-std::deque<Device> devices;  // guarded by table_mutex; elements never move or go away
-
-Device* FindDevice(DeviceHandle handle) {
-  if (handle < 0) return nullptr;
-  std::lock_guard<std::mutex> lock(table_mutex);
-  const auto index = static_cast<std::size_t>(handle);
-  return index < devices.size() ? &devices[index] : nullptr;
-}
+DeviceTable<Device> devices;
 
 // "\\.\NAME" -> NAME; anything else is not a device path.
 bool DeviceName(std::string_view path, std::string_view* name) {
@@ -124,29 +108,21 @@ DeviceHandle PlatOpenDevice(const char* path) {
     return kInvalidDevice;
   }
 
-  std::lock_guard<std::mutex> lock(table_mutex);
-  Device& device = devices.emplace_back();
-  device.fd = fd;
-  device.usable = true;
-  return static_cast<DeviceHandle>(devices.size() - 1);
+  return devices.Add([fd](Device& device) { device.fd = fd; });
 }
 
-bool PlatDeviceControl(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t in_len,
-                       void* out, std::uint32_t out_len, std::uint32_t* returned) {
-  if (returned != nullptr) *returned = 0;
-  Device* device = FindDevice(handle);
-  if (device == nullptr) return false;
-  if ((in == nullptr && in_len != 0) || (out == nullptr && out_len != 0)) return false;
+namespace {
 
-  std::lock_guard<std::mutex> lock(device->mutex);
-  if (!device->usable) return false;
-
+// One request and its reply on a usable connection, under the record's lock.
+bool Exchange(Device& device, std::uint32_t code, const void* in, std::uint32_t in_len, void* out,
+              std::uint32_t out_len, std::uint32_t* returned) {
   // Trailing zero bytes of the input are implied by in_len and not sent. A command block is
   // mostly zeros: the scan compares 64 bytes at a time.
   static constexpr std::uint8_t kZeros[64] = {};
   const auto* input = static_cast<const std::uint8_t*>(in);
   std::uint32_t in_sent = in_len;
-  while (in_sent >= sizeof kZeros && std::memcmp(input + in_sent - sizeof kZeros, kZeros, sizeof kZeros) == 0) {
+  while (in_sent >= sizeof kZeros &&
+         std::memcmp(input + in_sent - sizeof kZeros, kZeros, sizeof kZeros) == 0) {
     in_sent -= static_cast<std::uint32_t>(sizeof kZeros);
   }
   while (in_sent > 0 && input[in_sent - 1] == 0) --in_sent;
@@ -156,14 +132,14 @@ bool PlatDeviceControl(DeviceHandle handle, std::uint32_t code, const void* in, 
   PutLE32(&request[4], in_len);
   PutLE32(&request[8], in_sent);
   PutLE32(&request[12], out_len);
-  if (!SendAll(device->fd, request.data(), request.size()) || !SendAll(device->fd, input, in_sent)) {
-    Break(*device);
+  if (!SendAll(device.fd, request.data(), request.size()) || !SendAll(device.fd, input, in_sent)) {
+    Break(device);
     return false;
   }
 
   std::array<std::uint8_t, kReplyHeaderSize> header{};
-  if (!ReceiveAll(device->fd, header.data(), header.size())) {
-    Break(*device);
+  if (!ReceiveAll(device.fd, header.data(), header.size())) {
+    Break(device);
     return false;
   }
   const std::uint32_t ok = GetLE32At(&header[0]);
@@ -171,21 +147,21 @@ bool PlatDeviceControl(DeviceHandle handle, std::uint32_t code, const void* in, 
   const std::uint32_t out_sent = GetLE32At(&header[8]);
   if (ok > 1 || reply_returned > out_len || out_sent > reply_returned) {
     // Not a reply this transport can make sense of; the stream position is lost with it.
-    Break(*device);
+    Break(device);
     return false;
   }
 
   // The whole reply is read before the caller's buffer is touched: input and output are usually
   // the same buffer, and a failed call must leave it as it was.
-  device->reply.resize(out_sent);
-  if (!ReceiveAll(device->fd, device->reply.data(), out_sent)) {
-    Break(*device);
+  device.reply.resize(out_sent);
+  if (!ReceiveAll(device.fd, device.reply.data(), out_sent)) {
+    Break(device);
     return false;
   }
   if (ok == 0) return false;
 
   auto* output = static_cast<std::uint8_t*>(out);
-  if (out_sent > 0) std::memcpy(output, device->reply.data(), out_sent);
+  if (out_sent > 0) std::memcpy(output, device.reply.data(), out_sent);
   // Bytes out_sent .. returned-1 read as zero. When the output is the input buffer, the bytes
   // from in_sent on are zero already (the scan above found them so), and only the part between
   // needs clearing.
@@ -196,14 +172,22 @@ bool PlatDeviceControl(DeviceHandle handle, std::uint32_t code, const void* in, 
   return true;
 }
 
+}  // namespace
+
+bool PlatDeviceControl(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t in_len,
+                       void* out, std::uint32_t out_len, std::uint32_t* returned) {
+  if (returned != nullptr) *returned = 0;
+  if ((in == nullptr && in_len != 0) || (out == nullptr && out_len != 0)) return false;
+  return devices.Use(
+      handle, [&](Device& device) { return Exchange(device, code, in, in_len, out, out_len, returned); });
+}
+
 void PlatCloseDevice(DeviceHandle handle) {
-  Device* device = FindDevice(handle);
-  if (device == nullptr || device->close_claimed.exchange(true)) return;
-  // Wakes a call of another thread that waits for a reply; the descriptor is still ours here, as
-  // only this (the one claiming) call closes it.
-  shutdown(device->fd, SHUT_RDWR);
-  std::lock_guard<std::mutex> lock(device->mutex);
-  device->usable = false;
-  close(device->fd);
-  device->fd = -1;
+  // A call of another thread that waits for a reply is woken by the shutdown.
+  devices.CloseOnce(
+      handle, [](Device& device) { shutdown(device.fd, SHUT_RDWR); },
+      [](Device& device) {
+        close(device.fd);
+        device.fd = -1;
+      });
 }
