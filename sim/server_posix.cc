@@ -18,6 +18,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "connections.h"
 #include "server.h"
 
 namespace brisim {
@@ -43,36 +44,29 @@ class SocketStream : public Stream {
   explicit SocketStream(int fd) : fd_(fd) {}
 
   bool ReadExact(std::uint8_t* data, std::size_t size) override {
-    while (size > 0) {
-      const ssize_t n = recv(fd_, data, size, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return MoveAll(data, size, [this](std::uint8_t* p, std::size_t n) {
+      return Retried([&] { return recv(fd_, p, n, 0); });
+    });
   }
 
   bool WriteAll(const std::uint8_t* data, std::size_t size) override {
-    while (size > 0) {
-      const ssize_t n = send(fd_, data, size, MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return MoveAll(const_cast<std::uint8_t*>(data), size, [this](std::uint8_t* p, std::size_t n) {
+      return Retried([&] { return send(fd_, p, n, MSG_NOSIGNAL); });
+    });
   }
 
  private:
-  int fd_;
-};
+  // A call that a signal interrupted is made again.
+  template <typename Call>
+  static long long Retried(Call call) {
+    ssize_t n;
+    do {
+      n = call();
+    } while (n < 0 && errno == EINTR);
+    return n;
+  }
 
-struct Connection {
-  Fd fd;
-  std::thread thread;
-  std::atomic<bool> done{false};
-  explicit Connection(int f) : fd(f) {}
+  int fd_;
 };
 
 bool FillAddress(const std::string& path, sockaddr_un* addr) {
@@ -88,18 +82,6 @@ bool SomeoneListens(const sockaddr_un& addr) {
   Fd probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (probe.get() < 0) return false;
   return connect(probe.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0;
-}
-
-// Ends the threads of finished connections.
-void Reap(std::list<std::unique_ptr<Connection>>& conns) {
-  for (auto it = conns.begin(); it != conns.end();) {
-    if ((*it)->done.load()) {
-      (*it)->thread.join();
-      it = conns.erase(it);
-    } else {
-      ++it;
-    }
-  }
 }
 
 }  // namespace
@@ -166,7 +148,7 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
   std::printf("brisim: listening on %s\n", path.c_str());
   std::fflush(stdout);
 
-  std::list<std::unique_ptr<Connection>> conns;
+  Connections<Fd> conns;
   for (;;) {
     pollfd fds[2] = {{listener.get(), POLLIN, 0}, {signals.get(), POLLIN, 0}};
     const int n = poll(fds, 2, 1000);
@@ -184,22 +166,21 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
       if (errno == EMFILE || errno == ENFILE) std::this_thread::sleep_for(std::chrono::milliseconds(100));
       continue;
     }
-    auto conn = std::make_unique<Connection>(fd);
-    Connection* c = conn.get();
     const std::uint64_t number = sim.NextConnection();
-    c->thread = std::thread([c, &sim, number] {
-      SocketStream stream(c->fd.get());
-      RunSession(stream, sim, number);
-      // The tool sees the end at once; the descriptor is closed when the thread is reaped.
-      shutdown(c->fd.get(), SHUT_RDWR);
-      c->done.store(true);
-    });
-    conns.push_back(std::move(conn));
+    StartConnection(
+        conns,
+        [&sim, number](Connection<Fd>& c) {
+          SocketStream stream(c.endpoint.get());
+          RunSession(stream, sim, number);
+          // The tool sees the end at once; the descriptor is closed when the thread is reaped.
+          shutdown(c.endpoint.get(), SHUT_RDWR);
+        },
+        fd);
   }
 
   // Stop: no new connections, wake every connection thread and wait for it.
   unlink(path.c_str());
-  for (auto& c : conns) shutdown(c->fd.get(), SHUT_RDWR);
+  for (auto& c : conns) shutdown(c->endpoint.get(), SHUT_RDWR);
   for (auto& c : conns) c->thread.join();
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "connections.h"
 #include "server.h"
 
 namespace brisim {
@@ -73,23 +74,12 @@ class PipeStream : public Stream {
   explicit PipeStream(HANDLE pipe) : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
   bool ReadExact(std::uint8_t* data, std::size_t size) override {
-    while (size > 0) {
-      const long long n = Transfer(data, size, false);
-      if (n <= 0) return false;
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return MoveAll(data, size, [this](std::uint8_t* p, std::size_t n) { return Transfer(p, n, false); });
   }
 
   bool WriteAll(const std::uint8_t* data, std::size_t size) override {
-    while (size > 0) {
-      const long long n = Transfer(const_cast<std::uint8_t*>(data), size, true);
-      if (n <= 0) return false;
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return MoveAll(const_cast<std::uint8_t*>(data), size,
+                   [this](std::uint8_t* p, std::size_t n) { return Transfer(p, n, true); });
   }
 
  private:
@@ -106,24 +96,6 @@ class PipeStream : public Stream {
   HANDLE pipe_;
   Handle event_;
 };
-
-struct Connection {
-  Handle pipe;
-  std::thread thread;
-  std::atomic<bool> done{false};
-  explicit Connection(HANDLE p) : pipe(p) {}
-};
-
-void Reap(std::list<std::unique_ptr<Connection>>& conns) {
-  for (auto it = conns.begin(); it != conns.end();) {
-    if ((*it)->done.load()) {
-      (*it)->thread.join();
-      it = conns.erase(it);
-    } else {
-      ++it;
-    }
-  }
-}
 
 constexpr DWORD kPipeBuffer = 64 * 1024;
 
@@ -167,7 +139,7 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
   std::fflush(stdout);
 
   Handle connected_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::list<std::unique_ptr<Connection>> conns;
+  Connections<Handle> conns;
   int status = 0;
   while (WaitForSingleObject(stop_event, 0) != WAIT_OBJECT_0) {
     Reap(conns);
@@ -197,16 +169,15 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
     if (!client) continue;
 
     // The connected instance goes to its thread; a fresh one waits for the next client.
-    auto conn = std::make_unique<Connection>(listening.Release());
-    Connection* c = conn.get();
     const std::uint64_t number = sim.NextConnection();
-    c->thread = std::thread([c, &sim, number] {
-      PipeStream stream(c->pipe.get());
-      RunSession(stream, sim, number);
-      DisconnectNamedPipe(c->pipe.get());
-      c->done.store(true);
-    });
-    conns.push_back(std::move(conn));
+    StartConnection(
+        conns,
+        [&sim, number](Connection<Handle>& c) {
+          PipeStream stream(c.endpoint.get());
+          RunSession(stream, sim, number);
+          DisconnectNamedPipe(c.endpoint.get());
+        },
+        listening.Release());
 
     listening.Reset(NewInstance(name, false));
     if (!listening.valid()) {
