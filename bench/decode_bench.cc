@@ -6,27 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
-#include "common/console.h"
 #include "decode/frame_display.h"
 #include "decode/q931.h"
-#include "decode/trace_entry.h"
-#include "decode/view_flags.h"
+#include "decode_entries.h"
 
 namespace {
 
-using Entry = std::array<std::uint8_t, kTraceEntrySize>;
-
+// Every frame of the mix is stamped with the same time.
 Entry MakeEntry(std::uint32_t direction, const std::vector<std::uint8_t>& frame) {
-  Entry entry{};
-  const MutableByteSpan bytes(entry);
-  const std::uint64_t fileTime = 133485000000000000ULL;
-  WriteLE32(bytes, kTimeStampOffset, static_cast<std::uint32_t>(fileTime));
-  WriteLE32(bytes, kTimeStampOffset + 4, static_cast<std::uint32_t>(fileTime >> 32));
-  WriteLE32(bytes, kDirectionOffset, direction);
-  WriteLE32(bytes, kFrameLengthOffset, static_cast<std::uint32_t>(frame.size()));
-  for (std::size_t i = 0; i < frame.size() && i < kFrameDataSize; ++i) entry[kFrameDataOffset + i] = frame[i];
-  return entry;
+  return ::MakeEntry(133485000000000000ULL, direction, frame);
 }
 
 // A call's worth of traffic: link set-up, TEI assignment, SETUP to RELEASE COMPLETE, a foreign
@@ -53,24 +41,7 @@ std::vector<Entry> FrameMix() {
   };
 }
 
-void BM_DecodeTraceFrameAllViews(benchmark::State& state) {
-  const std::vector<Entry> frames = FrameMix();
-  ShowRaw = 1;
-  ShowL2 = 1;
-  ShowL3 = 1;
-  ConsoleCapture capture;
-  std::size_t printed = 0;
-  for (auto _ : state) {
-    for (const Entry& entry : frames) DecodeTraceFrame("Tessix1 LINE1 (U)", TraceEntryBytes(entry));
-    printed += capture.Take().size();
-  }
-  ShowRaw = 0;
-  ShowL2 = 0;
-  ShowL3 = 0;
-  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(frames.size()));
-  state.counters["chars/frame"] = benchmark::Counter(
-      static_cast<double>(printed) / static_cast<double>(frames.size()), benchmark::Counter::kAvgIterations);
-}
+void BM_DecodeTraceFrameAllViews(benchmark::State& state) { DecodeWithAllViews(state, FrameMix()); }
 BENCHMARK(BM_DecodeTraceFrameAllViews);
 
 // The decoders with every view off: what a frame costs when nothing is shown.

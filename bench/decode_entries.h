@@ -1,0 +1,50 @@
+// What the decoder benchmarks share: trace entries built from frames, and the loop that decodes
+// them with every view on, output collected and discarded.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/console.h"
+#include "decode/frame_display.h"
+#include "decode/trace_entry.h"
+#include "decode/view_flags.h"
+
+using Entry = std::array<std::uint8_t, kTraceEntrySize>;
+
+// A trace entry holding the frame's octets (as many as an entry takes).
+inline Entry MakeEntry(std::uint64_t fileTime, std::uint32_t direction, const std::vector<std::uint8_t>& frame) {
+  Entry entry{};
+  const MutableByteSpan bytes(entry);
+  WriteLE32(bytes, kTimeStampOffset, static_cast<std::uint32_t>(fileTime));
+  WriteLE32(bytes, kTimeStampOffset + 4, static_cast<std::uint32_t>(fileTime >> 32));
+  WriteLE32(bytes, kDirectionOffset, direction);
+  WriteLE32(bytes, kFrameLengthOffset, static_cast<std::uint32_t>(frame.size()));
+  for (std::size_t i = 0; i < frame.size() && i < kFrameDataSize; ++i) entry[kFrameDataOffset + i] = frame[i];
+  return entry;
+}
+
+// Decodes every frame with all three views on, as often as the benchmark asks; counts frames
+// and the characters printed per frame.
+inline void DecodeWithAllViews(benchmark::State& state, const std::vector<Entry>& frames) {
+  ShowRaw = 1;
+  ShowL2 = 1;
+  ShowL3 = 1;
+  ConsoleCapture capture;
+  std::size_t printed = 0;
+  for (auto _ : state) {
+    for (const Entry& entry : frames) DecodeTraceFrame("Tessix1 LINE1 (U)", TraceEntryBytes(entry));
+    printed += capture.Take().size();
+  }
+  ShowRaw = 0;
+  ShowL2 = 0;
+  ShowL3 = 0;
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(frames.size()));
+  state.counters["chars/frame"] = benchmark::Counter(
+      static_cast<double>(printed) / static_cast<double>(frames.size()), benchmark::Counter::kAvgIterations);
+}
