@@ -5,7 +5,14 @@ import unittest
 
 from harness import LAPMON, Sim, start, wait_for_log
 from lapmon_util import (NO_EXIT_PAUSE, start_lapmon, OP_LOG_FILE, OP_TRACE_READ, OP_TRACE_STATUS, count_at_least, finish,
-                         frame, has_request, kill_quietly, line, scenario, send, stamps)
+                         frame, has_request, kill_quietly, line, scenario, send, stamps, stop_with_nine)
+
+
+def nine_timed(proc):
+    """Types 9 and waits for the end: (status, output, seconds from the 9 to the end)."""
+    sent = time.monotonic()
+    status, out = stop_with_nine(proc)
+    return status, out, time.monotonic() - sent
 
 
 class KeysTest(unittest.TestCase):
@@ -44,10 +51,7 @@ class KeysTest(unittest.TestCase):
                 send(proc, b"3x")
                 wait_for_log(sim, lambda log: sum(1 for r in log if r["opcode"] == OP_TRACE_READ
                                                   and r["status"] == 0) >= 3)
-                sent = time.monotonic()
-                send(proc, b"9")
-                status, out = finish(proc)
-                elapsed = time.monotonic() - sent
+                status, out, elapsed = nine_timed(proc)
             finally:
                 kill_quietly(proc)
         self.assertEqual(status, 0)
@@ -60,10 +64,7 @@ class KeysTest(unittest.TestCase):
             proc = start_lapmon(["-a"], sim, **NO_EXIT_PAUSE)
             try:
                 wait_for_log(sim, count_at_least(OP_TRACE_STATUS, 1))
-                sent = time.monotonic()
-                send(proc, b"9")
-                status, out = finish(proc)
-                elapsed = time.monotonic() - sent
+                status, out, elapsed = nine_timed(proc)
             finally:
                 kill_quietly(proc)
         self.assertEqual(status, 0)

@@ -12,6 +12,9 @@
 namespace brisim {
 namespace {
 
+using testing::Frame;
+using testing::MemoryStream;
+
 TEST(FaultRules, FlagsAndScenarioKeysReadTheSameRule) {
   const FaultRule flag = ParseFaultFlag("hang:opcode=OP_TRACE_READ,after=3,count=2,ms=5000,conn=1");
   const Scenario s = ParseScenario(
@@ -90,39 +93,11 @@ TEST(FaultPlan, GarbageKeepsTheFramingAndFillsThePayload) {
   EXPECT_EQ(GetLE32(ByteSpan(oversize), 4), kCommandBlockSize + 1);
 }
 
-// A connection fed from a byte string; counts what is written back.
-class ScriptStream : public Stream {
- public:
-  explicit ScriptStream(std::vector<std::uint8_t> in) : in_(std::move(in)) {}
-  bool ReadExact(std::uint8_t* data, std::size_t size) override {
-    if (in_.size() - pos_ < size) return false;
-    std::memcpy(data, in_.data() + pos_, size);
-    pos_ += size;
-    return true;
-  }
-  bool WriteAll(const std::uint8_t* data, std::size_t size) override {
-    out.insert(out.end(), data, data + size);
-    ++replies;
-    return true;
-  }
-  std::vector<std::uint8_t> out;
-  int replies = 0;
-
- private:
-  std::vector<std::uint8_t> in_;
-  std::size_t pos_ = 0;
-};
-
 std::vector<std::uint8_t> Frames(const std::vector<std::vector<std::uint8_t>>& blocks) {
   std::vector<std::uint8_t> out;
   for (const auto& block : blocks) {
-    std::size_t sent = block.size();
-    while (sent > 0 && block[sent - 1] == 0) --sent;
-    for (std::uint32_t v : {kControlCode, static_cast<std::uint32_t>(kCommandBlockSize), static_cast<std::uint32_t>(sent),
-                            static_cast<std::uint32_t>(kCommandBlockSize)}) {
-      for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    }
-    out.insert(out.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(sent));
+    const std::vector<std::uint8_t> framed = Frame(block);
+    out.insert(out.end(), framed.begin(), framed.end());
   }
   return out;
 }
@@ -135,17 +110,17 @@ TEST(FaultyStream, CloseAndRestartEndConnections) {
   using testing::Request;
 
   // The first status request loses its connection: nothing after it is answered.
-  ScriptStream first(Frames({Request(OP_TRACE_CREATE, 0x1001, 20), Request(OP_TRACE_STATUS, 0x1001),
+  MemoryStream first(Frames({Request(OP_TRACE_CREATE, 0x1001, 20), Request(OP_TRACE_STATUS, 0x1001),
                              Request(OP_TRACE_START, 0x1001)}));
   RunSession(first, sim, 1);
   EXPECT_EQ(first.replies, 1);
 
   // A restart forgets the trace object: the next status request finds none.
   // (The log-file request is sent without its trailing zeros, the opcode's last bytes among them.)
-  ScriptStream second(Frames({Request(OP_TRACE_STATUS, 0x1001), Request(OP_LOG_FILE)}));
+  MemoryStream second(Frames({Request(OP_TRACE_STATUS, 0x1001), Request(OP_LOG_FILE)}));
   RunSession(second, sim, 2);
   EXPECT_EQ(second.replies, 1);
-  ScriptStream third(Frames({Request(OP_TRACE_STATUS, 0x1001)}));
+  MemoryStream third(Frames({Request(OP_TRACE_STATUS, 0x1001)}));
   RunSession(third, sim, 3);
   ASSERT_EQ(third.replies, 1);
   EXPECT_EQ(GetLE32(ByteSpan(third.out), kReplyHeaderSize + kStatusOffset), kStatusNoTrace);

@@ -10,24 +10,14 @@
 namespace brisim {
 namespace {
 
+using testing::Frame;
+using testing::MemoryStream;
+
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-// A request frame: header, then the block cut to its last non-zero byte (as a tool may send it).
-std::vector<std::uint8_t> Frame(const std::vector<std::uint8_t>& block, std::uint32_t code = kControlCode,
-                                std::uint32_t in_len = kCommandBlockSize, std::uint32_t out_len = kCommandBlockSize) {
-  std::size_t sent = block.size();
-  while (sent > 0 && block[sent - 1] == 0) --sent;
-  std::vector<std::uint8_t> out;
-  Put32(out, code);
-  Put32(out, in_len);
-  Put32(out, static_cast<std::uint32_t>(sent));
-  Put32(out, out_len);
-  out.insert(out.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(sent));
-  return out;
-}
-
+// A reply as the transport carries it.
 struct Reply {
   std::uint32_t ok = 0, returned = 0, out_sent = 0;
   std::vector<std::uint8_t> block;  // out_sent bytes, zero-extended to `returned`
@@ -172,27 +162,6 @@ TEST(Transport, LogLineCarriesTheRequestFields) {
   r.opcode = 0x999;
   EXPECT_NE(FormatLogLine(r, 0, 1).find(R"("name":"unknown")"), std::string::npos);
 }
-
-// A connection fed from a byte string, recording what is written back.
-class MemoryStream : public Stream {
- public:
-  explicit MemoryStream(std::vector<std::uint8_t> in) : in_(std::move(in)) {}
-  bool ReadExact(std::uint8_t* data, std::size_t size) override {
-    if (in_.size() - pos_ < size) return false;
-    std::memcpy(data, in_.data() + pos_, size);
-    pos_ += size;
-    return true;
-  }
-  bool WriteAll(const std::uint8_t* data, std::size_t size) override {
-    out.insert(out.end(), data, data + size);
-    return true;
-  }
-  std::vector<std::uint8_t> out;
-
- private:
-  std::vector<std::uint8_t> in_;
-  std::size_t pos_ = 0;
-};
 
 TEST(Session, ServesRequestsInTurnAndStopsAtAMalformedOne) {
   std::vector<std::uint8_t> in = Frame(testing::Request(OP_TRACE_CREATE, 0x1001, 20));
