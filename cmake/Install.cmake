@@ -1,6 +1,6 @@
 # What `cmake --install` puts where, and the packages cpack makes from it:
 #   bin/                          lapmon, linestat (and brisim when it is built)
-#   share/man/man1/               lapmon.1, linestat.1, brisim.1
+#   share/man/man1/               lapmon.1.gz, linestat.1.gz, brisim.1.gz
 #   share/bri-tools/scenarios/    brisim's scenario files
 #   share/bri-tools/              an example registry export
 #   share/doc/bri-tools/          the README
@@ -36,8 +36,20 @@ if(WIN32)
     endforeach()
   endif()
 else()
-  install(FILES docs/lapmon.1 docs/linestat.1 docs/brisim.1
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Man pages are installed compressed, as Debian packages carry them (man reads them so).
+  find_program(BRI_GZIP gzip REQUIRED)
+  set(BRI_MAN_PAGES "")
+  foreach(page lapmon linestat brisim)
+    set(compressed ${CMAKE_BINARY_DIR}/docs/${page}.1.gz)
+    add_custom_command(OUTPUT ${compressed}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/docs
+      COMMAND sh -c "\"$1\" -9 -n -c \"$2\" > \"$3\"" sh ${BRI_GZIP} ${PROJECT_SOURCE_DIR}/docs/${page}.1 ${compressed}
+      DEPENDS ${PROJECT_SOURCE_DIR}/docs/${page}.1
+      VERBATIM)
+    list(APPEND BRI_MAN_PAGES ${compressed})
+  endforeach()
+  add_custom_target(man_pages ALL DEPENDS ${BRI_MAN_PAGES})
+  install(FILES ${BRI_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(DIRECTORY sim/scenarios/ DESTINATION ${BRI_DATA_DIR}/scenarios
           FILES_MATCHING PATTERN "*.json" PATTERN "*.pcap" PATTERN "*.md")
   install(FILES docs/registry-example.reg DESTINATION ${BRI_DATA_DIR})

@@ -31,10 +31,14 @@ rm -rf "$build/packages"
 deb=$(ls "$build"/packages/*.deb)
 dpkg -x "$deb" "$work/root"
 bin="$work/root/usr/bin"
-for f in usr/bin/lapmon usr/bin/linestat usr/bin/brisim usr/share/man/man1/lapmon.1 \
-         usr/share/man/man1/linestat.1 usr/share/man/man1/brisim.1 \
+for f in usr/bin/lapmon usr/bin/linestat usr/bin/brisim usr/share/man/man1/lapmon.1.gz \
+         usr/share/man/man1/linestat.1.gz usr/share/man/man1/brisim.1.gz \
          usr/share/bri-tools/scenarios/default.json usr/share/bri-tools/registry-example.reg; do
   [ -e "$work/root/$f" ] || fail "the package lacks /$f"
+done
+for page in lapmon linestat brisim; do
+  zcat "$work/root/usr/share/man/man1/$page.1.gz" | cmp -s - "docs/$page.1" \
+    || fail "the package's $page.1.gz is not docs/$page.1"
 done
 
 status=0
