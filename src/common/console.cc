@@ -48,15 +48,15 @@ std::string FormatF(const char* format, ...) {
   return out;
 }
 
-void ConsoleWrite(std::string_view text) {
+bool ConsoleWrite(std::string_view text) {
   {
     std::lock_guard<std::mutex> lock(capture_mutex);
     if (capture_text != nullptr) {
       capture_text->append(text);
-      return;
+      return true;
     }
   }
-  PlatWriteStdout(text);
+  return PlatWriteStdout(text);
 }
 
 void ConsolePrintf(const char* format, ...) {

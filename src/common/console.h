@@ -20,8 +20,8 @@ void AppendF(std::string& out, const char* format, ...) BRI_PRINTF_FORMAT(2, 3);
 // printf-formatted text as a new string.
 std::string FormatF(const char* format, ...) BRI_PRINTF_FORMAT(1, 2);
 
-// One console write of the whole text, flushed.
-void ConsoleWrite(std::string_view text);
+// One console write of the whole text, flushed. False when standard output is gone for good.
+bool ConsoleWrite(std::string_view text);
 
 // printf to the console as one write.
 void ConsolePrintf(const char* format, ...) BRI_PRINTF_FORMAT(1, 2);

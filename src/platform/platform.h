@@ -61,7 +61,9 @@ long PlatRegQueryValue(const char* key_path, const char* value_name, char* buffe
 // ---- Console --------------------------------------------------------------------------------
 
 // Writes text to standard output as one write and flushes it, also into a pipe or file.
-void PlatWriteStdout(std::string_view text);
+// False when standard output is gone for good (a reader that went away, a full or failed file):
+// the text, and every later one, cannot be delivered.
+bool PlatWriteStdout(std::string_view text);
 
 // Reads one decimal integer from standard input the way scanf("%d") does, without buffering past
 // the number, so that keys read later with PlatReadKeys follow on in order. The newline that ends

@@ -57,7 +57,7 @@ void GuardTerminatingSignals() {
 
 }  // namespace
 
-void PlatWriteStdout(std::string_view text) {
+bool PlatWriteStdout(std::string_view text) {
   std::lock_guard<std::mutex> lock(stdout_mutex);
   // A reader that went away must not end the program: SIGPIPE is held back for this thread while
   // writing and taken out again if the write raised it.
@@ -68,6 +68,7 @@ void PlatWriteStdout(std::string_view text) {
   const bool was_pending = SigpipePending();
 
   bool broken_pipe = false;
+  bool written = true;
   const char* data = text.data();
   std::size_t left = text.size();
   while (left > 0) {
@@ -75,6 +76,7 @@ void PlatWriteStdout(std::string_view text) {
     if (n < 0) {
       if (errno == EINTR) continue;
       broken_pipe = errno == EPIPE;
+      written = false;
       break;  // output is gone (closed, broken pipe, full disk): the text is dropped
     }
     data += n;
@@ -87,6 +89,7 @@ void PlatWriteStdout(std::string_view text) {
     }
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return written;
 }
 
 bool PlatBeginKeyMode() {

@@ -36,20 +36,21 @@ bool IsConsole(HANDLE handle) {
 
 }  // namespace
 
-void PlatWriteStdout(std::string_view text) {
+bool PlatWriteStdout(std::string_view text) {
   std::lock_guard<std::mutex> lock(stdout_mutex);
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return true;  // no output at all: discarded
   const char* data = text.data();
   std::size_t left = text.size();
   while (left > 0) {
     const DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
     DWORD written = 0;
     // WriteFile keeps nothing back in the process, so the text has left once it returns.
-    if (!WriteFile(out, data, chunk, &written, nullptr) || written == 0) return;  // output is gone
+    if (!WriteFile(out, data, chunk, &written, nullptr) || written == 0) return false;  // output is gone
     data += written;
     left -= written;
   }
+  return true;
 }
 
 int ReadStandardInput(char* buffer, int max) {
