@@ -60,6 +60,11 @@ long PlatRegQueryValue(const char* key_path, const char* value_name, char* buffe
 
 // ---- Console --------------------------------------------------------------------------------
 
+// Called first thing in main: a standard input, output or error that is missing (a descriptor
+// closed at start; on Windows an invalid handle) is put on the null device, so that nothing opened
+// later takes its place. Input from it is at its end at once; output to it is discarded.
+void PlatInitStdHandles();
+
 // Writes text to standard output as one write and flushes it, also into a pipe or file.
 // False when standard output is gone for good (a reader that went away, a full or failed file):
 // the text, and every later one, cannot be delivered.

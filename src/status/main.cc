@@ -30,6 +30,7 @@ void PrintRasInfo(const LineInfo& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  PlatInitStdHandles();
   ExpandWildcards(&argc, &argv);
 
   if (!FindOperatingSystem(&VerInfoStruc)) return kExitFailure;

@@ -1,6 +1,7 @@
 // The console on Linux: standard output, the menu answers and keys on standard input, and the
 // terminal's key mode.
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <termios.h>
@@ -55,7 +56,28 @@ void GuardTerminatingSignals() {
   }
 }
 
+// Waits until the descriptor can take more (a non-blocking descriptor that said EAGAIN) or has
+// something to read. A descriptor that failed or hung up counts as ready: the next call reports it.
+void WaitUntilReady(int fd, short events) {
+  pollfd entry{fd, events, 0};
+  while (poll(&entry, 1, -1) < 0) {
+    if (errno != EINTR && errno != EAGAIN) return;
+  }
+}
+
 }  // namespace
+
+void PlatInitStdHandles() {
+  // Each descriptor found closed is the lowest free one, so open() gives exactly that descriptor.
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
 
 bool PlatWriteStdout(std::string_view text) {
   std::lock_guard<std::mutex> lock(stdout_mutex);
@@ -75,6 +97,12 @@ bool PlatWriteStdout(std::string_view text) {
     const ssize_t n = write(STDOUT_FILENO, data, left);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        // A non-blocking output that is full for now: wait for room and go on with the rest of the
+        // text, still under the lock, so that no other text comes between its parts.
+        WaitUntilReady(STDOUT_FILENO, POLLOUT);
+        continue;
+      }
       broken_pipe = errno == EPIPE;
       written = false;
       break;  // output is gone (closed, broken pipe, full disk): the text is dropped
@@ -124,6 +152,11 @@ int ReadStandardInput(char* buffer, int max) {
   while (true) {
     const ssize_t n = read(STDIN_FILENO, buffer, static_cast<std::size_t>(max));
     if (n >= 0) return static_cast<int>(n);
+    // A terminal shares its non-blocking mode between input and output: no key yet is no error.
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      WaitUntilReady(STDIN_FILENO, POLLIN);
+      continue;
+    }
     if (errno != EINTR) return -1;
   }
 }

@@ -34,12 +34,26 @@ bool IsConsole(HANDLE handle) {
   return GetConsoleMode(handle, &mode) != 0;
 }
 
+bool IsMissing(HANDLE handle) { return handle == nullptr || handle == INVALID_HANDLE_VALUE; }
+
 }  // namespace
+
+void PlatInitStdHandles() {
+  // A missing standard handle reads as the end of input and discards output, as the null device
+  // does: it is given one, so that every part of the program meets an ordinary handle.
+  for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    if (!IsMissing(GetStdHandle(which))) continue;
+    const DWORD access = which == STD_INPUT_HANDLE ? GENERIC_READ : GENERIC_WRITE;
+    const HANDLE null_device = CreateFileA("NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!IsMissing(null_device)) SetStdHandle(which, null_device);
+  }
+}
 
 bool PlatWriteStdout(std::string_view text) {
   std::lock_guard<std::mutex> lock(stdout_mutex);
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (out == nullptr || out == INVALID_HANDLE_VALUE) return true;  // no output at all: discarded
+  if (IsMissing(out)) return true;  // no output at all: discarded
   const char* data = text.data();
   std::size_t left = text.size();
   while (left > 0) {
@@ -55,7 +69,7 @@ bool PlatWriteStdout(std::string_view text) {
 
 int ReadStandardInput(char* buffer, int max) {
   const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-  if (in == nullptr || in == INVALID_HANDLE_VALUE) return -1;
+  if (IsMissing(in)) return 0;  // no input at all: at its end
   DWORD count = 0;
   if (IsConsole(in)) {
     // A console read can come back empty when Ctrl-C interrupts it; the console has not ended.
@@ -76,7 +90,7 @@ int ReadStandardInput(char* buffer, int max) {
 
 bool PlatBeginKeyMode() {
   const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-  if (in == nullptr || in == INVALID_HANDLE_VALUE) return false;
+  if (IsMissing(in)) return true;  // no input at all: the keys are at their end at once
   DWORD mode = 0;
   if (!GetConsoleMode(in, &mode)) return true;  // a pipe or file: keys come from the stream
   if (!mode_saved.load()) {
@@ -91,7 +105,7 @@ bool PlatBeginKeyMode() {
 void PlatRestoreConsole() {
   if (!mode_saved.exchange(false)) return;
   const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-  if (in != nullptr && in != INVALID_HANDLE_VALUE) SetConsoleMode(in, saved_mode.load());
+  if (!IsMissing(in)) SetConsoleMode(in, saved_mode.load());
 }
 
 bool PlatSetCtrlHandler(CtrlHandler handler) {

@@ -1,11 +1,17 @@
 // Standard input shared by the menu answers and the keys, standard output into pipes, and the
 // terminal's key mode.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <string>
 #include <thread>
@@ -113,6 +119,87 @@ TEST(StandardOutput, LargeTextArrivesWhole) {
   close(p[0]);
   EXPECT_EQ(received.size(), text.size());
   EXPECT_TRUE(received == text);
+}
+
+// Standard descriptors closed at start end up on the null device, so that nothing opened later
+// takes their place; open ones are kept. Each case runs in a child process.
+TEST(StandardHandles, ClosedOnesAreOpenedOnTheNullDevice) {
+  for (const std::vector<int>& closed : {std::vector<int>{0}, {1}, {2}, {1, 2}, {0, 1, 2}, {}}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      struct stat before {};
+      fstat(STDOUT_FILENO, &before);
+      for (int fd : closed) close(fd);
+      PlatInitStdHandles();
+      int failures = 0;
+      const int next = socket(AF_UNIX, SOCK_STREAM, 0);
+      if (next <= STDERR_FILENO) ++failures;
+      char byte = 0;
+      for (int fd : closed) {
+        if (fd == STDIN_FILENO ? read(fd, &byte, 1) != 0 : write(fd, "x", 1) != 1) ++failures;
+      }
+      struct stat out {};
+      const bool stdout_kept = std::find(closed.begin(), closed.end(), 1) != closed.end() ||
+                               (fstat(STDOUT_FILENO, &out) == 0 && out.st_ino == before.st_ino);
+      if (!stdout_kept) ++failures;
+      _exit(failures);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "closed " << closed.size() << " status " << status;
+  }
+}
+
+// A non-blocking pipe that a slow reader empties: every text arrives, whole and in order, even
+// when two threads write at once.
+TEST(StandardOutput, NonBlockingPipeWithSlowReaderLosesNothing) {
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  fcntl(p[1], F_SETPIPE_SZ, 4096);  // the smallest pipe: it fills at once
+  ASSERT_EQ(fcntl(p[1], F_SETFL, fcntl(p[1], F_GETFL) | O_NONBLOCK), 0);
+  std::string received;
+  std::thread reader([&] {
+    char buffer[1000];
+    ssize_t n;
+    while ((n = read(p[0], buffer, sizeof buffer)) > 0) {
+      received.append(buffer, static_cast<std::size_t>(n));
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  // Texts of 1 to 9000 bytes, each one letter throughout: a text cut by another reads as a change of
+  // letter before its end.
+  auto text_of = [](int writer, int i) {
+    return std::string(static_cast<std::size_t>(1 + (i * 997) % 9000), static_cast<char>((writer == 0 ? 'a' : 'A') + i % 26));
+  };
+  constexpr int kTexts = 150;
+  bool all_written = true;
+  {
+    StdoutTo redirect(p[1]);
+    std::thread other([&] {
+      for (int i = 0; i < kTexts; ++i) all_written &= PlatWriteStdout(text_of(1, i));
+    });
+    bool mine = true;
+    for (int i = 0; i < kTexts; ++i) mine &= PlatWriteStdout(text_of(0, i));
+    other.join();
+    all_written &= mine;
+  }
+  close(p[1]);
+  reader.join();
+  close(p[0]);
+  EXPECT_TRUE(all_written);
+  // Split the stream back into texts: each writer's texts come in order, each one whole.
+  std::size_t pos = 0;
+  int next[2] = {0, 0};
+  while (pos < received.size()) {
+    const int writer = received[pos] >= 'a' ? 0 : 1;
+    ASSERT_LT(next[writer], kTexts);
+    const std::string expected = text_of(writer, next[writer]++);
+    ASSERT_EQ(received.compare(pos, expected.size(), expected), 0) << "text " << next[writer] - 1 << " of writer " << writer;
+    pos += expected.size();
+  }
+  EXPECT_EQ(next[0], kTexts);
+  EXPECT_EQ(next[1], kTexts);
 }
 
 TEST(StandardOutput, ReaderGoneDoesNotEndTheProgram) {
