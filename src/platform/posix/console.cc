@@ -29,10 +29,108 @@ bool SigpipePending() {
 }
 
 // ---- Key mode ----
+//
+// Key mode is wanted from PlatBeginKeyMode to PlatRestoreConsole. It is set only while this
+// process may change the terminal's mode: a process outside the foreground process group of its
+// controlling terminal would be stopped by SIGTTOU for trying, so it leaves the terminal alone
+// and sets key mode once it is brought to the foreground. Ctrl-Z (SIGTSTP) gives the terminal its
+// mode back before the process stops; SIGCONT sets key mode again.
+//
+// Every change runs with the signals whose handlers change the mode held back in the changing
+// thread, and under a lock-free state word, so that it is safe from those handlers: they only
+// call tcgetpgrp, tcgetattr, tcsetattr, sigaction, pthread_sigmask, raise and nanosleep.
 
-termios saved_mode{};
-std::atomic<bool> mode_saved{false};
+enum TerminalState : int { kNormalMode, kChangingMode, kKeyMode };
+std::atomic<int> terminal_state{kNormalMode};
+std::atomic<bool> keys_wanted{false};
+termios saved_mode{};  // the mode found when key mode was last set; written under kChangingMode
+termios keys_mode{};   // the key mode set then; written under kChangingMode
 std::once_flag exit_hook_once;
+
+// The signals whose handlers change the terminal's mode.
+sigset_t ModeSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT}) sigaddset(&set, s);
+  return set;
+}
+
+// Holds the mode-changing signals back in this thread while it lives.
+class ModeSignalsHeld {
+ public:
+  ModeSignalsHeld() {
+    const sigset_t set = ModeSignals();
+    pthread_sigmask(SIG_BLOCK, &set, &previous_);
+  }
+  ~ModeSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  ModeSignalsHeld(const ModeSignalsHeld&) = delete;
+  ModeSignalsHeld& operator=(const ModeSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+// Takes the state from `from` to kChangingMode; false when it is not `from`. Another thread that
+// is changing the mode (it cannot be interrupted by these handlers) is waited for.
+bool TakeState(int from) {
+  while (true) {
+    int expected = from;
+    if (terminal_state.compare_exchange_strong(expected, kChangingMode)) return true;
+    if (expected != kChangingMode) return false;
+    const timespec pause{0, 1000000};
+    nanosleep(&pause, nullptr);
+  }
+}
+
+// Whether this process may change standard input's terminal mode. A terminal that is not the
+// controlling terminal of this process (ENOTTY) has no foreground process group that matters.
+bool MayChangeMode() {
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  if (foreground == -1) return errno == ENOTTY;
+  return foreground == getpgrp();
+}
+
+// Sets key mode when it is wanted and the terminal may be changed. again: key mode that is set
+// already is set once more (a job that was continued may find its terminal changed meanwhile).
+void EnterKeyMode(bool again) {
+  const int saved_errno = errno;
+  ModeSignalsHeld held;
+  if (keys_wanted.load() && MayChangeMode()) {
+    if (TakeState(kNormalMode)) {
+      termios found{};
+      if (tcgetattr(STDIN_FILENO, &found) == 0) {
+        saved_mode = found;
+        keys_mode = found;
+        keys_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        // Enter arrives as the carriage return that a console in this mode delivers.
+        keys_mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL);
+        keys_mode.c_lflag |= ISIG;
+        keys_mode.c_cc[VMIN] = 1;
+        keys_mode.c_cc[VTIME] = 0;
+        tcsetattr(STDIN_FILENO, TCSANOW, &keys_mode);
+        terminal_state.store(kKeyMode);
+      } else {
+        terminal_state.store(kNormalMode);
+      }
+    } else if (again && TakeState(kKeyMode)) {
+      tcsetattr(STDIN_FILENO, TCSANOW, &keys_mode);
+      terminal_state.store(kKeyMode);
+    }
+  }
+  errno = saved_errno;
+}
+
+// Gives the terminal back the mode found. In the background the terminal belongs to another job
+// (the shell): it is left as it is.
+void LeaveKeyMode() {
+  const int saved_errno = errno;
+  ModeSignalsHeld held;
+  if (TakeState(kKeyMode)) {
+    if (MayChangeMode()) tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
+    terminal_state.store(kNormalMode);
+  }
+  errno = saved_errno;
+}
 
 void RestoreAtExit() { PlatRestoreConsole(); }
 
@@ -54,6 +152,58 @@ void GuardTerminatingSignals() {
     guard.sa_flags = 0;  // the handler puts the default action back itself
     sigaction(signal_number, &guard, nullptr);
   }
+}
+
+void StopWithModeRestored(int signal_number);
+void ResumeKeyMode(int);
+
+void SetHandler(int signal_number, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  action.sa_mask = ModeSignals();
+  action.sa_flags = SA_RESTART;
+  sigaction(signal_number, &action, nullptr);
+}
+
+// Ctrl-Z: the terminal gets its mode back, then the process stops as the default action does.
+// When it is continued (or at once, when the system discards the stop for a process group that no
+// shell controls), key mode is set again.
+void StopWithModeRestored(int signal_number) {
+  const int saved_errno = errno;
+  LeaveKeyMode();
+  signal(signal_number, SIG_DFL);
+  raise(signal_number);  // held back here until unblocked
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal_number);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);  // the process stops here
+  pthread_sigmask(SIG_BLOCK, &only, nullptr);
+  SetHandler(signal_number, StopWithModeRestored);
+  EnterKeyMode(true);
+  errno = saved_errno;
+}
+
+// SIGCONT: back from a stop, or brought to the foreground.
+void ResumeKeyMode(int) { EnterKeyMode(true); }
+
+void HandleJobControl() {
+  struct sigaction current {};
+  // A stop signal that is ignored (a shell without job control) stays ignored.
+  if (sigaction(SIGTSTP, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+    SetHandler(SIGTSTP, StopWithModeRestored);
+  }
+  SetHandler(SIGCONT, ResumeKeyMode);
+}
+
+// A process in the background that reads its terminal is stopped (SIGTTIN): keys are read only
+// in the foreground, and key mode is set on the way there.
+void WaitForForeground() {
+  if (isatty(STDIN_FILENO) == 0) return;
+  while (!MayChangeMode()) {
+    const timespec pause{0, 100000000};
+    nanosleep(&pause, nullptr);
+  }
+  EnterKeyMode(false);
 }
 
 // Waits until the descriptor can take more (a non-blocking descriptor that said EAGAIN) or has
@@ -123,32 +273,24 @@ bool PlatWriteStdout(std::string_view text) {
 bool PlatBeginKeyMode() {
   if (fcntl(STDIN_FILENO, F_GETFL) == -1) return false;
   if (isatty(STDIN_FILENO) == 0) return true;  // keys come from the stream as they are
-  termios mode{};
-  if (tcgetattr(STDIN_FILENO, &mode) != 0) return true;
-  if (!mode_saved.load()) {
-    saved_mode = mode;
-    mode_saved.store(true);
-  }
+  keys_wanted.store(true);
   std::call_once(exit_hook_once, [] {
     std::atexit(RestoreAtExit);
     GuardTerminatingSignals();
+    HandleJobControl();
   });
-  mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-  // Enter arrives as the carriage return that a console in this mode delivers.
-  mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL);
-  mode.c_lflag |= ISIG;
-  mode.c_cc[VMIN] = 1;
-  mode.c_cc[VTIME] = 0;
-  tcsetattr(STDIN_FILENO, TCSANOW, &mode);
+  EnterKeyMode(false);
   return true;
 }
 
-// Safe to call from a signal handler: only tcsetattr and a lock-free flag.
+// Safe to call from a signal handler (see LeaveKeyMode).
 void PlatRestoreConsole() {
-  if (mode_saved.exchange(false)) tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
+  keys_wanted.store(false);
+  LeaveKeyMode();
 }
 
 int ReadStandardInput(char* buffer, int max) {
+  WaitForForeground();
   while (true) {
     const ssize_t n = read(STDIN_FILENO, buffer, static_cast<std::size_t>(max));
     if (n >= 0) return static_cast<int>(n);

@@ -255,6 +255,35 @@ TEST(KeyMode, TerminalIsRawWithSignalsAndRestored) {
   EXPECT_EQ(after.c_iflag, before.c_iflag);
 }
 
+// A job that is continued sets key mode again, whatever was done to the terminal while it was
+// stopped; once the mode is restored, a later SIGCONT leaves the terminal alone.
+TEST(KeyMode, ContinuedJobSetsKeyModeAgain) {
+  int master = -1, slave = -1;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  const int saved = dup(STDIN_FILENO);
+  dup2(slave, STDIN_FILENO);
+  termios before{};
+  tcgetattr(STDIN_FILENO, &before);
+
+  ASSERT_TRUE(PlatBeginKeyMode());
+  tcsetattr(STDIN_FILENO, TCSANOW, &before);  // as a shell leaves it for its own prompt
+  raise(SIGCONT);
+  termios continued{};
+  tcgetattr(STDIN_FILENO, &continued);
+  PlatRestoreConsole();
+  raise(SIGCONT);
+  termios after{};
+  tcgetattr(STDIN_FILENO, &after);
+  dup2(saved, STDIN_FILENO);
+  close(saved);
+  close(slave);
+  close(master);
+
+  EXPECT_EQ(continued.c_lflag & (ICANON | ECHO), 0u);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+}
+
 TEST(KeyMode, PipeNeedsNoModeAndClosedInputIsReported) {
   {
     StdinFrom input("9");
