@@ -1,5 +1,6 @@
 """linestat's RAS/TAPI registry correlation end to end, through registry export files."""
 
+import os
 import unittest
 
 from harness import Sim
@@ -75,6 +76,17 @@ class Correlation(unittest.TestCase):
                 # The message comes right after the banner; no line gets a RASInfo line.
                 self.assertTrue(out.startswith(banner() + message + "\nLine: Tessix1 LINE1\n"), out)
                 self.assertNotIn("RASInfo", out)
+
+    def test_registry_that_is_no_regular_file(self):
+        # A device, a FIFO that nobody writes to, a folder: each reads as no registry, at once.
+        with Sim(lines_named("Tessix1 LINE1")) as sim:
+            fifo = os.path.join(sim.dir, "fifo.reg")
+            os.mkfifo(fifo)
+            for path in ("/dev/zero", fifo, sim.dir):
+                with self.subTest(path=path):
+                    code, out = linestat(sim, "-a1", registry=path)
+                    self.assertEqual(code, 0)
+                    self.assertTrue(out.startswith(banner() + "\nCouldn't get TAPI idd's...\n"), out)
 
 
 if __name__ == "__main__":

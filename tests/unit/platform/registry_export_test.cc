@@ -1,6 +1,8 @@
 // Registry export files: both formats, line ends, wrapped hex data, letter case, and the sizes a
 // RegQueryValueExA caller sees.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -180,6 +182,34 @@ TEST(RegistryFile, QueriesTheExportNamedByTheEnvironment) {
   ScopedEnv missing("BRI_REGISTRY", dir.path() + "/no-such.reg");
   size = sizeof buffer;
   EXPECT_EQ(PlatRegQueryValue("K", "Small", buffer, &size), kRegFileNotFound);
+}
+
+// Only a regular file of at most 64 MiB is an export; anything else reads as no registry, at once.
+TEST(RegistryFile, OnlyARegularFileOfSaneSizeIsRead) {
+  TempDir dir;
+  const std::string good = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"V\"=hex(7):41,00,00\r\n";
+  const std::string fifo = dir.path() + "/fifo.reg";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);  // nobody ever writes to it
+  // Just over the limit, the export's text first: only the size can tell it apart.
+  const std::string huge = dir.Write("huge.reg", good);
+  ASSERT_EQ(truncate(huge.c_str(), (off_t{64} << 20) + 1), 0);
+  const struct {
+    std::string path;
+    long expected;
+  } cases[] = {
+      {dir.Write("good.reg", good), kRegOk},
+      {huge, kRegFileNotFound},
+      {"/dev/zero", kRegFileNotFound},
+      {"/dev/null", kRegFileNotFound},
+      {fifo, kRegFileNotFound},
+      {dir.path(), kRegFileNotFound},
+  };
+  for (const auto& tc : cases) {
+    ScopedEnv env("BRI_REGISTRY", tc.path);
+    char buffer[16];
+    std::uint32_t size = sizeof buffer;
+    EXPECT_EQ(PlatRegQueryValue("K", "V", buffer, &size), tc.expected) << tc.path;
+  }
 }
 
 }  // namespace
