@@ -7,7 +7,8 @@ import subprocess
 import unittest
 
 import harness
-from harness import LAPMON, Sim, run
+import wine_rig
+from harness import LAPMON, LINESTAT, Sim, run
 from lapmon_util import (OP_ENUM_IDD, OP_TRACE_READ, USAGE, frame, has_request, kill_quietly, line,
                          scenario, stamps)
 
@@ -46,6 +47,20 @@ class DriverOpenTest(unittest.TestCase):
             self.assertEqual(result.returncode, 1)
             self.assertEqual(result.stdout.decode(), "This Utility runs only under Windows NT or 95!\n")
             self.assertEqual(sim.log(), [])
+
+    def test_setting_not_understood_is_named(self):
+        # "other" asks for an unsupported system; anything else unknown is also named on stderr.
+        if harness.WINE:
+            wine_rig.cannot_express("os-setting", "BRI_OS values that are not understood")
+        for value, named in (("other", False), ("windows", True), ("nt:4.0", True)):
+            for program in (LAPMON, LINESTAT):
+                with self.subTest(value=value, program=program), Sim(ONE_LINE) as sim:
+                    result = run(program, ["-a"], sim, input=b"9", BRI_OS=value)
+                    self.assertEqual(result.returncode, 1)
+                    self.assertEqual(result.stdout.decode(), "This Utility runs only under Windows NT or 95!\n")
+                    errors = result.stderr.decode().splitlines()
+                    expected = ['BRI_OS value not understood: "%s"' % value] if named else []
+                    self.assertEqual([e.split(" (")[0] for e in errors], expected)
 
     def test_device_names_by_system(self):
         # (system, the one device listening, whether lapmon finds the driver there)

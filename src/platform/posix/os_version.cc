@@ -4,7 +4,9 @@
 #include <sys/utsname.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -68,8 +70,9 @@ void ParseKernelRelease(std::string_view text, OsVersion* version) {
 
 }  // namespace
 
-bool ParseOsSetting(const char* setting, std::string_view kernel_release, OsVersion* version) {
+bool ParseOsSetting(const char* setting, std::string_view kernel_release, OsVersion* version, bool* understood) {
   *version = OsVersion{};
+  if (understood != nullptr) *understood = true;
   std::string_view text = setting != nullptr ? setting : "";
   std::string_view kind = text;
   std::string_view numbers;
@@ -98,6 +101,7 @@ bool ParseOsSetting(const char* setting, std::string_view kernel_release, OsVers
   // Numbers that do not read as MAJOR.MINOR.BUILD make the whole setting unrecognised.
   if (known && has_numbers && !ParseExactNumbers(numbers, version)) known = false;
   version->platform_id = known ? platform_id : 0;
+  if (understood != nullptr) *understood = known;
   return true;
 }
 
@@ -106,9 +110,19 @@ bool PlatGetVersion(OsVersion* version) {
   std::string_view release;
   if (uname(&names) == 0) release = names.release;
   OsVersion found;
-  if (!ParseOsSetting(std::getenv("BRI_OS"), release, &found)) {
+  bool understood = true;
+  const char* setting = std::getenv("BRI_OS");
+  if (!ParseOsSetting(setting, release, &found, &understood)) {
     *version = OsVersion{};
     return false;
+  }
+  if (!understood) {
+    // The system reported is then an unsupported one; say which setting led there.
+    std::string line = "BRI_OS value not understood: \"";
+    line += setting;
+    line += "\" (use nt, 95 or other, optionally with :MAJOR.MINOR.BUILD, or fail)\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
   }
   *version = found;
   return true;

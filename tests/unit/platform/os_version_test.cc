@@ -1,6 +1,8 @@
 // What the version query reports for each BRI_OS setting.
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 #include "fake_driver.h"
 #include "platform/platform.h"
 #include "platform/posix/os_version.h"
@@ -33,7 +35,11 @@ TEST(OsSetting, ChoosesSystemAndNumbers) {
   for (const Case& tc : cases) {
     OsVersion v;
     const char* label = tc.setting != nullptr ? tc.setting : "(unset)";
-    ASSERT_TRUE(ParseOsSetting(tc.setting, "6.1.0-18-amd64", &v)) << label;
+    bool understood = false;
+    ASSERT_TRUE(ParseOsSetting(tc.setting, "6.1.0-18-amd64", &v, &understood)) << label;
+    // Only the "other" setting asks for the unsupported system; every other id 0 is a mistake.
+    const bool asks_for_other = tc.setting != nullptr && std::string_view(tc.setting).starts_with("other");
+    EXPECT_EQ(understood, tc.platform_id != 0 || asks_for_other) << label;
     EXPECT_EQ(v.platform_id, tc.platform_id) << label;
     EXPECT_EQ(v.major, tc.major) << label;
     EXPECT_EQ(v.minor, tc.minor) << label;
