@@ -17,15 +17,6 @@ constexpr std::uint32_t kGarbageBytes = 2048;
 constexpr std::uint32_t kNoiseBytes = 64;
 constexpr std::uint32_t kOversizeBytes = 1;
 
-std::uint32_t LE32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void PutLE32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 std::vector<std::uint8_t> RandomBytes(std::size_t n, std::uint64_t seed) {
   std::mt19937_64 random(seed);
   std::vector<std::uint8_t> out(n);
@@ -52,11 +43,12 @@ const FaultRule* FaultPlan::Next(std::uint32_t opcode, std::uint64_t conn) {
 
 std::vector<std::uint8_t> SpoilReply(const FaultRule& rule, const std::vector<std::uint8_t>& reply, std::uint64_t seed) {
   if (reply.size() < kReplyHeaderSize) return reply;
-  const std::uint32_t ok = LE32(&reply[0]);
-  const std::uint32_t returned = LE32(&reply[4]);
+  const ReplyHeader header = DecodeReplyHeader(ByteSpan(reply));
+  const std::uint32_t ok = header.ok;
+  const std::uint32_t returned = header.returned;
   if (rule.kind == FaultKind::kOversize) {
     std::vector<std::uint8_t> out = reply;
-    PutLE32(&out[4], returned + rule.bytes.value_or(kOversizeBytes));
+    WriteLE32(MutableByteSpan(out), kReplyReturnedOffset, returned + rule.bytes.value_or(kOversizeBytes));
     return out;
   }
   if (rule.kind != FaultKind::kGarbage || ok != 1) return reply;
@@ -65,7 +57,7 @@ std::vector<std::uint8_t> SpoilReply(const FaultRule& rule, const std::vector<st
   const std::size_t payload_end = std::min<std::size_t>(returned, kPayloadOffset + rule.bytes.value_or(kGarbageBytes));
   if (payload_end <= kStatusOffset + 4) return reply;
   block.resize(std::max(block.size(), payload_end), 0);
-  PutLE32(&block[kStatusOffset], 0);
+  WriteLE32(MutableByteSpan(block), kStatusOffset, 0);
   if (payload_end > kPayloadOffset) {
     const std::vector<std::uint8_t> noise = RandomBytes(payload_end - kPayloadOffset, seed);
     std::copy(noise.begin(), noise.end(), block.begin() + kPayloadOffset);
@@ -85,11 +77,11 @@ bool FaultyStream::ReadExact(std::uint8_t* data, std::size_t size) {
     // The sender trims trailing zero bytes, so the opcode may be cut short: missing bytes are 0.
     std::array<std::uint8_t, 4> op{};
     for (std::size_t i = 0; i < op.size() && kOpcodeOffset + i < size; ++i) op[i] = data[kOpcodeOffset + i];
-    opcode_ = LE32(op.data());
+    opcode_ = GetLE32(ByteSpan(op), 0);
   } else if (size == kRequestHeaderSize) {
-    // A request header: its input follows when it has any (in_sent at bytes 8-11).
+    // A request header: its input follows when it has any.
     opcode_ = 0;
-    expect_input_ = LE32(data + 8) > 0;
+    expect_input_ = DecodeRequestHeader(ByteSpan(data, size)).in_sent > 0;
   }
   return true;
 }

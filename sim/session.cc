@@ -14,20 +14,7 @@ namespace {
 // FILETIME of the Unix epoch (1970-01-01 UTC), in 100-ns ticks since 1601-01-01.
 constexpr std::uint64_t kUnixEpochFileTime = 116444736000000000ull;
 
-std::uint32_t LE32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void PutLE32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
 }  // namespace
-
-RequestHeader DecodeRequestHeader(const std::array<std::uint8_t, kRequestHeaderSize>& raw) {
-  return RequestHeader{LE32(&raw[0]), LE32(&raw[4]), LE32(&raw[8]), LE32(&raw[12])};
-}
 
 std::optional<std::string> MalformedReason(const RequestHeader& h) {
   if (h.in_sent > h.in_len) {
@@ -50,12 +37,10 @@ std::size_t TrimmedLength(ByteSpan data) {
 
 std::vector<std::uint8_t> EncodeReply(bool ok, ByteSpan block, std::uint32_t returned) {
   const std::size_t sent = TrimmedLength(block.first(std::min<std::size_t>(returned, block.size())));
-  std::vector<std::uint8_t> out;
-  out.reserve(kReplyHeaderSize + sent);
-  PutLE32(out, ok ? 1 : 0);
-  PutLE32(out, returned);
-  PutLE32(out, static_cast<std::uint32_t>(sent));
-  out.insert(out.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(sent));
+  const auto header = EncodeReplyHeader({ok ? 1u : 0u, returned, static_cast<std::uint32_t>(sent)});
+  std::vector<std::uint8_t> out(kReplyHeaderSize + sent);
+  std::copy(header.begin(), header.end(), out.begin());
+  std::copy_n(block.begin(), sent, out.begin() + kReplyHeaderSize);
   return out;
 }
 
@@ -167,7 +152,7 @@ void ServeStream(Stream& stream, Simulator& sim, std::uint64_t conn) {
   for (;;) {
     std::array<std::uint8_t, kRequestHeaderSize> raw{};
     if (!stream.ReadExact(raw.data(), raw.size())) return;  // the tool closed its handle
-    const RequestHeader header = DecodeRequestHeader(raw);
+    const RequestHeader header = DecodeRequestHeader(ByteSpan(raw));
     if (auto reason = MalformedReason(header)) {
       std::fprintf(stderr, "brisim: connection %llu: malformed request (%s); closing it\n",
                    static_cast<unsigned long long>(conn), reason->c_str());

@@ -1,10 +1,6 @@
 // The device transport as brisim speaks it on one connection, independent of what carries the
-// bytes (a Unix stream socket here; a named pipe on Windows later).
-//
-// Request, tool -> driver:  code, in_len, in_sent, out_len (u32 LE), then in_sent bytes of input
-//                           (bytes in_sent .. in_len-1 are zero).
-// Reply, driver -> tool:    ok, returned, out_sent (u32 LE), then out_sent bytes
-//                           (bytes out_sent .. returned-1 are zero).
+// bytes (a Unix stream socket here; a named pipe on Windows). The framing of requests and replies
+// is the tools' own (platform/transport_framing.h).
 #pragma once
 
 #include <array>
@@ -20,25 +16,15 @@
 #include <vector>
 
 #include "device.h"
+#include "platform/transport_framing.h"
 
 namespace brisim {
 
 class FaultPlan;
 
 inline constexpr std::uint32_t kControlCode = 0x160040;
-inline constexpr std::size_t kRequestHeaderSize = 16;
-inline constexpr std::size_t kReplyHeaderSize = 12;
 // The most input brisim reads for one request; a larger in_len is a broken stream.
 inline constexpr std::uint32_t kMaxInputLength = 16u << 20;
-
-struct RequestHeader {
-  std::uint32_t code = 0;
-  std::uint32_t in_len = 0;
-  std::uint32_t in_sent = 0;
-  std::uint32_t out_len = 0;
-};
-
-RequestHeader DecodeRequestHeader(const std::array<std::uint8_t, kRequestHeaderSize>& raw);
 
 // Why the bytes that follow this header cannot be read as a request (the connection is then
 // closed), or nothing when they can.

@@ -17,6 +17,7 @@
 // comes and answers nothing; ends after SECONDS. Prints "listening" once the pipe exists.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,19 +25,10 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
+#include "common/command_block.h"
+
 namespace {
-
-constexpr std::uint32_t kBlockSize = 262200;
-
-void PutLE32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  for (std::size_t i = 0; i < 4 && at + i < b.size(); ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-std::uint32_t GetLE32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  std::uint32_t v = 0;
-  for (std::size_t i = 0; i < 4 && at + i < b.size(); ++i) v |= static_cast<std::uint32_t>(b[at + i]) << (8 * i);
-  return v;
-}
 
 std::uint32_t Number(const char* text) { return static_cast<std::uint32_t>(std::strtoul(text, nullptr, 0)); }
 
@@ -78,7 +70,7 @@ int main(int argc, char** argv) {
     return argc < 4 ? 2 : ServeSilent(argv[2], Number(argv[3]));
   }
   const std::string path = std::string("\\\\.\\") + argv[1];
-  std::uint32_t code = 0x160040, size = kBlockSize, opcode = 0x101, fill = 0xA5, count = 1, hold = 0;
+  std::uint32_t code = 0x160040, size = kCommandBlockSize, opcode = OP_ENUM_IDD, fill = 0xA5, count = 1, hold = 0;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     const std::uint32_t value = Number(argv[i + 1]);
@@ -98,10 +90,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<std::uint8_t> sent(size, static_cast<std::uint8_t>(fill));
-  PutLE32(sent, 0, 0x321B71B7);
-  PutLE32(sent, 4, 0x00010000);  // HeaderWord0 0, HeaderWord1 1
-  PutLE32(sent, 8, opcode);
-  for (std::size_t at = 12; at < 40 && at < sent.size(); ++at) sent[at] = 0;
+  // A block shorter than the header gets what fits of it.
+  std::vector<std::uint8_t> header(kCommandHeaderSize, 0);
+  WriteLE32(MutableByteSpan(header), kSignatureOffset, kSignature);
+  WriteLE16(MutableByteSpan(header), kHeaderWord0Offset, kHeaderWord0);
+  WriteLE16(MutableByteSpan(header), kHeaderWord1Offset, kHeaderWord1);
+  WriteLE32(MutableByteSpan(header), kOpcodeOffset, opcode);
+  std::copy_n(header.begin(), std::min(header.size(), sent.size()), sent.begin());
 
   for (std::uint32_t n = 0; n < count; ++n) {
     if (n > 0 && hold > 0) Sleep(hold);
@@ -117,7 +112,7 @@ int main(int argc, char** argv) {
         if (i >= returned && block[i] == sent[i]) ++kept;
       }
       std::printf("ok returned=%lu status=%lu changed=%zu kept=%zu\n", returned,
-                  static_cast<unsigned long>(GetLE32(block, 12)), changed, kept);
+                  static_cast<unsigned long>(GetLE32(ByteSpan(block), kStatusOffset)), changed, kept);
     }
     std::fflush(stdout);
   }

@@ -1,10 +1,5 @@
 // Driver device on Linux: "\\.\NAME" is the Unix stream socket $BRI_DEVICE_DIR/NAME, one connection
-// per opened handle.
-//
-// Request (tool -> driver), little-endian u32 fields: code, in_len, in_sent, out_len, then in_sent
-// bytes of input; the input bytes from in_sent to in_len-1 are zero and are not sent.
-// Reply (driver -> tool): ok, returned, out_sent, then out_sent bytes; the bytes from out_sent to
-// returned-1 are zero.
+// per opened handle, framed as platform/transport_framing.h says.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -20,11 +15,9 @@
 
 #include "platform/device_table.h"
 #include "platform/platform.h"
+#include "platform/transport_framing.h"
 
 namespace {
-
-constexpr std::size_t kRequestHeaderSize = 16;
-constexpr std::size_t kReplyHeaderSize = 12;
 
 // One connection a record; usable is false once the connection broke or was closed.
 struct Device : DeviceRecord {
@@ -64,15 +57,6 @@ bool ReceiveAll(int fd, std::uint8_t* data, std::size_t length) {
     length -= static_cast<std::size_t>(n);
   }
   return true;
-}
-
-void PutLE32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-std::uint32_t GetLE32At(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
 // The connection is in an unknown state: no later request may use it. The descriptor stays owned
@@ -127,11 +111,7 @@ bool Exchange(Device& device, std::uint32_t code, const void* in, std::uint32_t 
   }
   while (in_sent > 0 && input[in_sent - 1] == 0) --in_sent;
 
-  std::array<std::uint8_t, kRequestHeaderSize> request{};
-  PutLE32(&request[0], code);
-  PutLE32(&request[4], in_len);
-  PutLE32(&request[8], in_sent);
-  PutLE32(&request[12], out_len);
+  const auto request = EncodeRequestHeader({code, in_len, in_sent, out_len});
   if (!SendAll(device.fd, request.data(), request.size()) || !SendAll(device.fd, input, in_sent)) {
     Break(device);
     return false;
@@ -142,9 +122,7 @@ bool Exchange(Device& device, std::uint32_t code, const void* in, std::uint32_t 
     Break(device);
     return false;
   }
-  const std::uint32_t ok = GetLE32At(&header[0]);
-  const std::uint32_t reply_returned = GetLE32At(&header[4]);
-  const std::uint32_t out_sent = GetLE32At(&header[8]);
+  const auto [ok, reply_returned, out_sent] = DecodeReplyHeader(header);
   if (ok > 1 || reply_returned > out_len || out_sent > reply_returned) {
     // Not a reply this transport can make sense of; the stream position is lost with it.
     Break(device);
