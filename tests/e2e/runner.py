@@ -36,6 +36,18 @@ WINE_EXCEPTIONS = {
     "ctrl-break": "Ctrl-Break: nothing delivers it to a program under Wine (SIGQUIT ends the "
                   "process at once, or is lost on a terminal, without a console control event), "
                   "and the tests share no console with the program to raise one",
+    "job-control": "job control (Ctrl-Z, fg, a job in the background): a Windows console has no "
+                   "process groups, SIGTSTP or SIGCONT, and Wine hands the program none of them",
+    "closed-descriptors": "a standard descriptor closed at start: Wine's loader runs before the "
+                          "program and chooses its standard handles itself, so the program never "
+                          "meets the closed descriptor (the Windows case, an invalid standard "
+                          "handle, cannot be handed to a program from outside Wine)",
+    "non-blocking-output": "a non-blocking standard output: O_NONBLOCK belongs to a Unix "
+                           "descriptor, which a Windows program does not see; Wine's own pipe "
+                           "writes decide what happens with it",
+    "os-setting": "BRI_OS values that are not understood: BRI_OS is read by the Linux platform "
+                  "layer; under Wine the system comes from Wine's version setting, which has "
+                  "no such value",
 }
 
 # Whole tests that do not apply under Wine, by test id prefix, with the reason.
