@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
     return argc < 4 ? 2 : ServeSilent(argv[2], Number(argv[3]));
   }
   const std::string path = std::string("\\\\.\\") + argv[1];
-  std::uint32_t code = 0x160040, size = kCommandBlockSize, opcode = OP_ENUM_IDD, fill = 0xA5, count = 1, hold = 0;
+  std::uint32_t code = 0x160040, size = kCommandBlockSize, opcode = OP_ENUM_IDD, fill = 0xA5, count = 1,
+                hold = 0;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     const std::uint32_t value = Number(argv[i + 1]);

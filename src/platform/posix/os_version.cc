@@ -70,7 +70,8 @@ void ParseKernelRelease(std::string_view text, OsVersion* version) {
 
 }  // namespace
 
-bool ParseOsSetting(const char* setting, std::string_view kernel_release, OsVersion* version, bool* understood) {
+bool ParseOsSetting(const char* setting, std::string_view kernel_release, OsVersion* version,
+                    bool* understood) {
   *version = OsVersion{};
   if (understood != nullptr) *understood = true;
   std::string_view text = setting != nullptr ? setting : "";

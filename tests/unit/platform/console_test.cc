@@ -147,7 +147,8 @@ TEST(StandardHandles, ClosedOnesAreOpenedOnTheNullDevice) {
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "closed " << closed.size() << " status " << status;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "closed " << closed.size() << " status " << status;
   }
 }
 
@@ -170,7 +171,8 @@ TEST(StandardOutput, NonBlockingPipeWithSlowReaderLosesNothing) {
   // Texts of 1 to 9000 bytes, each one letter throughout: a text cut by another reads as a change of
   // letter before its end.
   auto text_of = [](int writer, int i) {
-    return std::string(static_cast<std::size_t>(1 + (i * 997) % 9000), static_cast<char>((writer == 0 ? 'a' : 'A') + i % 26));
+    const char letter = static_cast<char>((writer == 0 ? 'a' : 'A') + i % 26);
+    return std::string(static_cast<std::size_t>(1 + (i * 997) % 9000), letter);
   };
   constexpr int kTexts = 150;
   bool all_written = true;
@@ -195,7 +197,8 @@ TEST(StandardOutput, NonBlockingPipeWithSlowReaderLosesNothing) {
     const int writer = received[pos] >= 'a' ? 0 : 1;
     ASSERT_LT(next[writer], kTexts);
     const std::string expected = text_of(writer, next[writer]++);
-    ASSERT_EQ(received.compare(pos, expected.size(), expected), 0) << "text " << next[writer] - 1 << " of writer " << writer;
+    ASSERT_EQ(received.compare(pos, expected.size(), expected), 0)
+        << "text " << next[writer] - 1 << " of writer " << writer;
     pos += expected.size();
   }
   EXPECT_EQ(next[0], kTexts);
