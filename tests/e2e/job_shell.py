@@ -10,7 +10,7 @@ output and standard error going to the file OUT. As an interactive shell does, i
 and takes the terminal back when the job stops.
 
 Commands, one a line on descriptor COMMANDS_FD: "fg" gives the job the terminal and continues it
-(as the shell's fg does). Events, one a line on standard output: "started PID", "stopped SIGNAL",
+(as the shell's fg does); "bg" continues it in the background (as bg does). Events, one a line on standard output: "started PID", "stopped SIGNAL",
 "continued", "exited STATUS" or "signalled SIGNAL" (then the shell ends).
 """
 
@@ -62,6 +62,7 @@ def main():
             for command in stream:
                 if command.strip() == "fg":
                     os.tcsetpgrp(0, pid)
+                if command.strip() in ("fg", "bg"):
                     os.killpg(pid, signal.SIGCONT)
 
     threading.Thread(target=commands, daemon=True).start()

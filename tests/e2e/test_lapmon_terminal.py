@@ -91,6 +91,9 @@ class Job:
     def fg(self):
         os.write(self.commands, b"fg\n")
 
+    def bg(self):
+        os.write(self.commands, b"bg\n")
+
     def close(self):
         kill_quietly(self.shell)
         os.close(self.commands)
@@ -115,7 +118,7 @@ class JobControlTest(unittest.TestCase):
         self.assertEqual(ops[-2:], [OP_TRACE_STOP, OP_TRACE_DESTROY])
         self.assertEqual(ops.count(OP_TRACE_DESTROY), 1)
 
-    def test_ctrl_z_then_fg(self):
+    def test_ctrl_z_fg_ctrl_z_bg_fg(self):
         with Sim(scenario(line("L1", 0x1001))) as sim:
             job = Job(sim, "fg", ["-a", "-raw"])
             try:
@@ -126,6 +129,18 @@ class JobControlTest(unittest.TestCase):
                 self.assertEqual(job.mode(), job.found)
                 job.fg()
                 job.assert_event("continued")
+                wait_until(job.key_mode)
+                os.write(job.master, b"\x1a")
+                job.assert_event("stopped")
+                self.assertEqual(job.mode(), job.found)
+                # In the background it traces on, neither reading the terminal nor changing it.
+                job.bg()
+                job.assert_event("continued")
+                polls = len(sim.requests(OP_TRACE_STATUS))
+                wait_for_log(sim, count_at_least(OP_TRACE_STATUS, polls + 2))
+                self.assertTrue(job.no_event())
+                self.assertEqual(job.mode(), job.found)
+                job.fg()  # now a running job: SIGCONT without a stop to report
                 wait_until(job.key_mode)
                 os.write(job.master, b"9")
                 job.assert_event("exited 0")

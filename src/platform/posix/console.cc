@@ -195,24 +195,32 @@ void HandleJobControl() {
   SetHandler(SIGCONT, ResumeKeyMode);
 }
 
-// A process in the background that reads its terminal is stopped (SIGTTIN): keys are read only
-// in the foreground, and key mode is set on the way there.
-void WaitForForeground() {
-  if (isatty(STDIN_FILENO) == 0) return;
+// How often a terminal reader looks whether its job is still in the foreground.
+constexpr int kForegroundCheckMs = 100;
+
+// Waits until the descriptor can take more (a non-blocking descriptor that said EAGAIN) or has
+// something to read, at most timeout_ms (-1: no limit). A descriptor that failed or hung up counts
+// as ready: the next call reports it. False when the time ran out.
+bool WaitUntilReady(int fd, short events, int timeout_ms = -1) {
+  pollfd entry{fd, events, 0};
+  while (true) {
+    const int n = poll(&entry, 1, timeout_ms);
+    if (n >= 0) return n > 0;
+    if (errno != EINTR && errno != EAGAIN) return true;
+  }
+}
+
+// A job in the background that reads its terminal is stopped (SIGTTIN). Keys are read only in the
+// foreground (key mode is set on the way there), and a reader waits for them in short steps, so
+// that a job sent to the background (Ctrl-Z, then bg) stops reading instead of being stopped.
+// True when input is there to be read.
+bool TerminalInputInForeground() {
   while (!MayChangeMode()) {
-    const timespec pause{0, 100000000};
+    const timespec pause{0, kForegroundCheckMs * 1000000L};
     nanosleep(&pause, nullptr);
   }
   EnterKeyMode(false);
-}
-
-// Waits until the descriptor can take more (a non-blocking descriptor that said EAGAIN) or has
-// something to read. A descriptor that failed or hung up counts as ready: the next call reports it.
-void WaitUntilReady(int fd, short events) {
-  pollfd entry{fd, events, 0};
-  while (poll(&entry, 1, -1) < 0) {
-    if (errno != EINTR && errno != EAGAIN) return;
-  }
+  return WaitUntilReady(STDIN_FILENO, POLLIN, kForegroundCheckMs);
 }
 
 }  // namespace
@@ -290,13 +298,14 @@ void PlatRestoreConsole() {
 }
 
 int ReadStandardInput(char* buffer, int max) {
-  WaitForForeground();
+  const bool terminal = isatty(STDIN_FILENO) != 0;
   while (true) {
+    if (terminal && !TerminalInputInForeground()) continue;
     const ssize_t n = read(STDIN_FILENO, buffer, static_cast<std::size_t>(max));
     if (n >= 0) return static_cast<int>(n);
     // A terminal shares its non-blocking mode between input and output: no key yet is no error.
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      WaitUntilReady(STDIN_FILENO, POLLIN);
+      if (!terminal) WaitUntilReady(STDIN_FILENO, POLLIN);
       continue;
     }
     if (errno != EINTR) return -1;
