@@ -1,4 +1,4 @@
-# Cross-compiles the Windows console programs with MinGW-w64 (posix threads model).
+# Cross-compiles the 64-bit Windows console programs (x86-64) with MinGW-w64 (posix threads model).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
