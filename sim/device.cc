@@ -228,6 +228,13 @@ std::uint64_t Device::Available(const Trace& trace, const SimTime& now) const {
   return std::min(recorded, trace.read_upto + trace.reader_window);
 }
 
+bool Device::TraceReadToEnd(std::size_t line) const {
+  if (line >= lines_.size() || !lines_[line].trace) return false;
+  const Trace& trace = *lines_[line].trace;
+  return trace.timeline.Total() != std::numeric_limits<std::uint64_t>::max() &&
+         trace.read_upto >= trace.timeline.Total();
+}
+
 std::uint64_t Device::Held(std::size_t line, std::uint64_t available) const {
   return std::min(available, scenario_.lines[line].trace.capacity);
 }

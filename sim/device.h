@@ -86,6 +86,10 @@ class Device {
 
   const Scenario& scenario() const { return scenario_; }
 
+  // The tool has read the last entry of the line's trace (a frame list that does not repeat for
+  // ever), on the trace object it has now.
+  bool TraceReadToEnd(std::size_t line) const;
+
  private:
   struct Trace {
     explicit Trace(const TraceSpec* plan)

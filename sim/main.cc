@@ -4,19 +4,35 @@
 //   brisim --pcap CAPTURE [--pcap CAPTURE ...] [--pace recorded|fast|N] [--direction T|N|infer] ...
 //
 // --pcap plays a capture file (pcap or pcapng with LAPD frames) on a line of its own, one line per
-// file, instead of a scenario. --fault spoils chosen replies (sim/SCENARIOS.md).
+// file, instead of a scenario. --fault spoils chosen replies (sim/SCENARIOS.md). --exit-when-done
+// ends brisim once the tool has read the last frame of every capture played.
 //
-// Exit status: 0 after SIGTERM/SIGINT, 1 when it cannot listen or open the log, 2 for a bad
-// command line or a scenario that cannot be played.
+// The device folder defaults to $BRI_DEVICE_DIR, else $XDG_RUNTIME_DIR/bri, else /tmp/bri-UID;
+// brisim creates it for its user alone (mode 0700).
+//
+// Exit status: 0 after SIGTERM/SIGINT (or --exit-when-done), 1 when it cannot listen or open the
+// log, 2 for a bad command line or a scenario that cannot be played.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/posix/device_dir.h"
+#endif
 
 #include "capture.h"
 #include "scenario.h"
@@ -81,22 +97,62 @@ brisim::Scenario CaptureScenario(const std::vector<std::string>& files, const br
   return scenario;
 }
 
+// The program's name as it was called, without its folder.
+std::string ProgramName(const char* argv0) {
+  std::string name = argv0 != nullptr && *argv0 != '\0' ? argv0 : "brisim";
+  const auto slash = name.find_last_of("/\\");
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+#ifndef _WIN32
+// Creates the device folder when it is missing: its parents as usual, the folder itself for its
+// user alone (0700). The default folder must be a folder of the user's own: one that another user
+// made (in /tmp, say) could be watched or swapped by them.
+bool PrepareDeviceFolder(std::string dir, bool is_default) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  const std::filesystem::path parent = std::filesystem::path(dir).parent_path();
+  std::error_code ignored;  // a parent that cannot be made shows in the mkdir below
+  if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
+  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    std::fprintf(stderr, "brisim: cannot create %s: %s\n", dir.c_str(), std::strerror(errno));
+    return false;
+  }
+  struct stat st{};
+  if (is_default && (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())) {
+    std::fprintf(stderr,
+                 "brisim: %s is not a folder of your own; remove it, or name another with --dir or "
+                 "BRI_DEVICE_DIR\n",
+                 dir.c_str());
+    return false;
+  }
+  return true;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string scenario_path;
   std::string log_path;
-  const char* env_dir = std::getenv("BRI_DEVICE_DIR");
-  brisim::ServerOptions options{env_dir != nullptr && *env_dir != '\0' ? env_dir : "/tmp/bri", "TESSIX0"};
+#ifdef _WIN32
+  brisim::ServerOptions options{"", "TESSIX0"};  // a named pipe: no folder
+#else
+  brisim::ServerOptions options{DeviceDir(), "TESSIX0"};
+#endif
   bool print_default = false;
   std::vector<std::string> fault_flags;
   std::vector<std::string> captures;
   std::string pace = "recorded";
   std::string direction = "infer";
+  bool exit_when_done = false;
 
-  CLI::App app{"brisim: simulates the ISDN BRI adapter's driver on a device socket (a named pipe on Windows)"};
+  CLI::App app{"brisim: simulates the ISDN BRI adapter's driver on a device socket (a named pipe on Windows)",
+               ProgramName(argc > 0 ? argv[0] : nullptr)};
+  app.set_version_flag("--version", "brisim (bri-tools) " BRI_VERSION);
   app.add_option("--scenario", scenario_path, "scenario file (JSON); default: the built-in scenario");
-  app.add_option("--dir", options.dir, "folder of the device sockets (default: $BRI_DEVICE_DIR or /tmp/bri)");
+  app.add_option("--dir", options.dir,
+                 "folder of the device sockets, created for its user alone when missing (default: $BRI_DEVICE_DIR, "
+                 "else $XDG_RUNTIME_DIR/bri, else /tmp/bri-UID)");
   app.add_option("--device", options.device, "device name (default: TESSIX0)");
   app.add_option("--log", log_path, "append one JSON line per request to this file");
   app.add_flag("--print-default-scenario", print_default, "print the built-in scenario and exit");
@@ -104,14 +160,20 @@ int main(int argc, char** argv) {
                  "misbehave on the transport: KIND[:key=value,...], e.g. hang:opcode=OP_TRACE_READ,after=3,ms=5000 "
                  "(see sim/SCENARIOS.md); may be repeated");
   auto* scenario_option = app.get_option("--scenario");
-  app.add_option("--pcap", captures, "play this capture file (pcap/pcapng, LAPD) on a line of its own; repeatable")
-      ->excludes(scenario_option);
-  app.add_option("--pace", pace, "with --pcap: recorded (default), fast (as fast as read) or a speed-up factor N");
+  auto* pcap_option =
+      app.add_option("--pcap", captures, "play this capture file (pcap/pcapng, LAPD) on a line of its own; repeatable")
+          ->excludes(scenario_option);
+  app.add_option("--pace", pace, "with --pcap: recorded (default), fast (as fast as read) or a speed-up factor N")
+      ->needs(pcap_option);
   app.add_option("--direction", direction,
-                 "with --pcap, for captures without direction (link type 203): T, N or infer (default)");
+                 "with --pcap, for captures without direction (link type 203): T, N or infer (default)")
+      ->needs(pcap_option);
+  app.add_flag("--exit-when-done", exit_when_done,
+               "end once the tool has read the last frame of every capture played (--pcap, or captures of the "
+               "scenario)");
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
+  } catch (const CLI::Success& e) {  // --help, --version
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
@@ -146,6 +208,15 @@ int main(int argc, char** argv) {
   } else {
     base_dir = FolderOf(scenario_path);
   }
+  // The lines that play a capture, for --exit-when-done and the message at each capture's end.
+  std::vector<std::size_t> capture_lines;
+  for (std::size_t i = 0; i < scenario.lines.size(); ++i) {
+    if (scenario.lines[i].trace.capture) capture_lines.push_back(i);
+  }
+  if (exit_when_done && capture_lines.empty()) {
+    std::fprintf(stderr, "brisim: --exit-when-done: nothing to be done, no capture is played (--pcap)\n");
+    return 2;
+  }
   try {
     for (const std::string& line : brisim::LoadCaptures(scenario, base_dir)) {
       std::fprintf(stderr, "brisim: %s\n", line.c_str());
@@ -170,6 +241,19 @@ int main(int argc, char** argv) {
     }
   }
 
+#ifndef _WIN32
+  if (!PrepareDeviceFolder(options.dir, options.dir == DefaultDeviceDir())) return 1;
+#endif
+
   brisim::Simulator sim(std::move(scenario), log.get());
+  std::function<void()> done;
+  if (exit_when_done) {
+    done = [] {
+      std::fprintf(stderr, "brisim: every capture has been read; ending (--exit-when-done)\n");
+      std::fflush(stderr);
+      brisim::StopServer();
+    };
+  }
+  sim.WatchCaptures(std::move(capture_lines), std::move(done));
   return brisim::RunServer(options, sim);
 }

@@ -17,4 +17,7 @@ struct ServerOptions {
 // Prints "brisim: listening on PATH" once it accepts connections. Returns the exit status.
 int RunServer(const ServerOptions& options, Simulator& sim);
 
+// Makes RunServer stop as SIGTERM would (the console's stop event on Windows); from any thread.
+void StopServer();
+
 }  // namespace brisim

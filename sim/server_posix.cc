@@ -185,4 +185,9 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
   return 0;
 }
 
+void StopServer() {
+  // SIGTERM is blocked in every thread of brisim and taken by the accept loop's signalfd.
+  kill(getpid(), SIGTERM);
+}
+
 }  // namespace brisim

@@ -193,4 +193,8 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
   return status;
 }
 
+void StopServer() {
+  if (stop_event != nullptr) SetEvent(stop_event);
+}
+
 }  // namespace brisim

@@ -142,7 +142,28 @@ std::vector<std::uint8_t> Simulator::Serve(const RequestHeader& header, ByteSpan
     std::fputs(line.c_str(), log_);
     std::fflush(log_);
   }
+  if (!watched_.empty()) {
+    std::erase_if(watched_, [this](std::size_t line) {
+      if (!device_.TraceReadToEnd(line)) return false;
+      const LineSpec& spec = device_.scenario().lines[line];
+      std::fprintf(stderr, "brisim: line %zu (%s): the capture has ended, the tool has read its last frame\n",
+                   line + 1, spec.name.c_str());
+      std::fflush(stderr);
+      return true;
+    });
+    if (watched_.empty() && done_) done_pending_ = true;
+  }
   return std::move(served.reply);
+}
+
+void Simulator::WatchCaptures(std::vector<std::size_t> lines, std::function<void()> done) {
+  std::lock_guard<std::mutex> lock(mu_);
+  watched_ = std::move(lines);
+  done_ = std::move(done);
+}
+
+void Simulator::AfterReply() {
+  if (done_pending_.exchange(false)) done_();
 }
 
 namespace {
@@ -168,6 +189,7 @@ void ServeStream(Stream& stream, Simulator& sim, std::uint64_t conn) {
     }
     const std::vector<std::uint8_t> reply = sim.Serve(header, ByteSpan(input), conn);
     if (!stream.WriteAll(reply.data(), reply.size())) return;
+    sim.AfterReply();
   }
 }
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -85,6 +86,13 @@ class Simulator {
   // How many restarts there have been.
   std::uint64_t Generation() const { return generation_.load(); }
 
+  // Watches the lines (indexes) that play a capture: once the tool has read the last frame of one,
+  // says so on standard error; once it has read every one, calls done (from AfterReply, when the
+  // reply with the last frame has gone out).
+  void WatchCaptures(std::vector<std::size_t> lines, std::function<void()> done);
+  // Called by a connection after it has sent a reply.
+  void AfterReply();
+
  private:
   SimTime Now() const;
 
@@ -95,6 +103,9 @@ class Simulator {
   std::uint64_t connections_ = 0;
   std::unique_ptr<FaultPlan> faults_;
   std::atomic<std::uint64_t> generation_{0};
+  std::vector<std::size_t> watched_;        // capture lines not yet read to their end
+  std::function<void()> done_;
+  std::atomic<bool> done_pending_{false};
 };
 
 // A connected byte stream.

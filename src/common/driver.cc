@@ -1,6 +1,8 @@
 #include "common/driver.h"
 
+#include <cstdio>
 #include <new>
+#include <string>
 
 #include "common/console.h"
 
@@ -38,6 +40,8 @@ bool OpenDriver(const DevicePaths& paths) {
   if (device == kInvalidDevice) device = PlatOpenDevice(paths.second);
   if (device == kInvalidDevice) {
     ConsoleWrite("Tessix.sys is not installed!\n");
+    const std::string hint = PlatMissingDeviceHint(paths.first, paths.second);
+    if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
     return false;
   }
   hf.store(device);

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // ---- Driver device --------------------------------------------------------------------------
@@ -31,6 +32,11 @@ bool PlatDeviceControl(DeviceHandle device, std::uint32_t code, const void* in, 
 
 // Closes the handle (CloseHandle). A later call on it fails cleanly.
 void PlatCloseDevice(DeviceHandle device);
+
+// When neither device path opened: one line (without its newline) for standard error that names
+// what was tried and how to start a driver, or empty where the system has nothing to add
+// (Windows). On Linux: the sockets of the two paths and how to start brisim.
+std::string PlatMissingDeviceHint(const char* first, const char* second);
 
 // ---- Operating system version ---------------------------------------------------------------
 

@@ -40,6 +40,13 @@ class DriverOpenTest(unittest.TestCase):
                     result = run(LAPMON, ["-a"], sim, input=b"9", BRI_OS=os_name)
                     self.assertEqual(result.returncode, 1)
                     self.assertTrue(result.stdout.decode().endswith("Tessix.sys is not installed!\n"))
+                    if not harness.WRAP:
+                        # On Linux one line on standard error names the sockets tried.
+                        first = "VEXMOD.VXD" if os_name == "95" else "TESSIX0"
+                        self.assertEqual(result.stderr.decode(),
+                                         "No driver listens on %s/%s or %s/Quorlink; start the simulated adapter "
+                                         "with \"brisim &\", or set BRI_DEVICE_DIR to the folder of its socket.\n"
+                                         % (sim.dir, first, sim.dir))
 
     def test_unsupported_system(self):
         with Sim(ONE_LINE) as sim:

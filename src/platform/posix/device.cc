@@ -1,5 +1,6 @@
-// Driver device on Linux: "\\.\NAME" is the Unix stream socket $BRI_DEVICE_DIR/NAME, one connection
-// per opened handle, framed as platform/transport_framing.h says.
+// Driver device on Linux: "\\.\NAME" is the Unix stream socket NAME in the device folder (device_dir.h:
+// $BRI_DEVICE_DIR, else one per user), one connection per opened handle, framed as
+// platform/transport_framing.h says.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 
 #include "platform/device_table.h"
 #include "platform/platform.h"
+#include "platform/posix/device_dir.h"
 #include "platform/transport_framing.h"
 
 namespace {
@@ -71,9 +73,7 @@ void Break(Device& device) {
 DeviceHandle PlatOpenDevice(const char* path) {
   std::string_view name;
   if (path == nullptr || !DeviceName(path, &name)) return kInvalidDevice;
-  const char* dir_env = std::getenv("BRI_DEVICE_DIR");
-  std::string socket_path = dir_env != nullptr && *dir_env != '\0' ? dir_env : "/tmp/bri";
-  socket_path += '/';
+  std::string socket_path = DeviceDir() + '/';
   socket_path += name;
 
   sockaddr_un address{};

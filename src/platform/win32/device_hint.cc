@@ -1,0 +1,6 @@
+// On Windows the message for a missing driver says it all: nothing is added.
+#include <string>
+
+#include "platform/platform.h"
+
+std::string PlatMissingDeviceHint(const char*, const char*) { return {}; }
