@@ -78,13 +78,17 @@ class ReadmeTour(unittest.TestCase):
             top = os.path.join(work, "top")
             os.mkdir(top)
             mirror_checkout(top)
+            before = sorted(os.listdir(top))
             env = dict(os.environ, BRI_DEVICE_DIR=os.path.join(work, "dev"), TZ="UTC",
                        BRI_REGISTRY=os.path.join(work, "no-registry.reg"), TERM="dumb")
             status, output = self.run_on_terminal(script, top, env)
+            # The tour writes its files into a temporary folder of its own, none into the checkout.
+            written = sorted(set(os.listdir(top)) - set(before))
         finally:
             shutil.rmtree(work, ignore_errors=True)
 
         self.assertEqual(status, 0, "the tour failed; its output:\n" + output)
+        self.assertEqual(written, [], "the tour wrote into the top folder")
         self.assertNotIn("is not installed", output)
         position = 0
         for text in EXPECTED:
