@@ -40,6 +40,9 @@ if(NOT WIN32)
   endforeach()
 endif()
 install(TARGETS ${BRI_SHIPPED} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The list, for the package checks (scripts/lib/docs_checks.sh).
+string(REPLACE ";" "\n" _bri_shipped_lines "${BRI_SHIPPED}")
+file(WRITE ${CMAKE_BINARY_DIR}/shipped-programs.txt "${_bri_shipped_lines}\n")
 
 if(WIN32)
   # Text for Windows: CRLF line ends; the manual pages rendered to plain text with groff.

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Checks of what users get beside the programs: the man pages render without a warning, the Debian
-# package installs and its programs run, its dependencies cover what the programs link, and the
-# Windows zip holds programs that need no DLL beyond the system's.
-#   scripts/lib/docs_checks.sh LINUX_BUILD_DIR [MINGW_BUILD_DIR]
-# Packages are made with cpack in the given build folders (their packages/ subfolder).
+# package passes lintian (no error; the warnings it may give are listed below), installs, and its
+# programs run, carry the hardening flags and have their dependencies declared; each Windows zip
+# holds the programs, needing no DLL beyond the system's, with README.txt, LICENSE.txt and the
+# manual pages as text in CRLF, and no registry file.
+#   scripts/lib/docs_checks.sh LINUX_BUILD_DIR [MINGW_BUILD_DIR ...]
+# Packages are made with cpack in the given build folders (their packages/ subfolder); the
+# programs to find in them are those cmake/Install.cmake lists (BUILD_DIR/shipped-programs.txt).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 build=$1
-mingw_build=${2:-}
+shift
+mingw_builds=("$@")
 failures=0
 fail() { echo "docs checks FAIL: $*"; failures=$((failures + 1)); }
 ok() { echo "docs checks ok:   $*"; }
@@ -17,7 +21,7 @@ work=$(mktemp -d /tmp/bri-docs-checks.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 # Man pages: groff's own warnings (all of them), and what man-db says when it renders the page.
-for page in docs/lapmon.1 docs/linestat.1 docs/brisim.1; do
+for page in docs/*.1; do
   warnings=$(groff -ww -z -man "$page" 2>&1 || echo "groff failed")
   if [ -z "$warnings" ]; then
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null || echo "man failed")
@@ -31,15 +35,47 @@ rm -rf "$build/packages"
 deb=$(ls "$build"/packages/*.deb)
 dpkg -x "$deb" "$work/root"
 bin="$work/root/usr/bin"
-for f in usr/bin/lapmon usr/bin/linestat usr/bin/brisim usr/share/man/man1/lapmon.1.gz \
-         usr/share/man/man1/linestat.1.gz usr/share/man/man1/brisim.1.gz \
-         usr/share/bri-tools/scenarios/default.json usr/share/bri-tools/registry-example.reg; do
+mapfile -t programs <"$build/shipped-programs.txt"
+for program in lapmon linestat brisim; do
+  [[ " ${programs[*]} " == *" $program "* ]] || fail "$build/shipped-programs.txt lacks $program"
+done
+doc=usr/share/doc/bri-tools
+for f in usr/share/bri-tools/scenarios/default.json usr/share/bri-tools/registry-example.reg \
+         $doc/copyright $doc/changelog.Debian.gz $doc/README $doc/SCENARIOS.md; do
   [ -e "$work/root/$f" ] || fail "the package lacks /$f"
 done
-for page in lapmon linestat brisim; do
-  zcat "$work/root/usr/share/man/man1/$page.1.gz" | cmp -s - "docs/$page.1" \
-    || fail "the package's $page.1.gz is not docs/$page.1"
+for program in "${programs[@]}"; do
+  [ -x "$bin/$program" ] || fail "the package lacks /usr/bin/$program"
+  zcat "$work/root/usr/share/man/man1/$program.1.gz" 2>/dev/null | cmp -s - "docs/$program.1" \
+    || fail "the package's $program.1.gz is not docs/$program.1"
+  # Debian's hardening: read-only relocations bound at start (relro, bindnow), fortified functions.
+  headers=$(readelf -lWd "$bin/$program")
+  [[ "$headers" == *GNU_RELRO* ]] || fail "$program is built without relro"
+  [[ "$headers" == *BIND_NOW* || "$headers" == *"FLAGS_1"*"NOW"* ]] || fail "$program is built without bindnow"
+  readelf -sW --dyn-syms "$bin/$program" | grep -q '__[a-z_]*_chk' || fail "$program uses no fortified function"
 done
+# The README for users of the package names no file of the source tree.
+if grep -nE '(^|[^/])(docs|sim|scripts|tests|src)/' "$work/root/$doc/README"; then
+  fail "/$doc/README points into the source tree"
+fi
+zcat "$work/root/$doc/changelog.Debian.gz" | head -1 | grep -q "^bri-tools ($(dpkg-deb -f "$deb" Version)) " \
+  || fail "changelog.Debian.gz does not start with the package's version"
+
+# lintian: no error. The warnings this package is known to give, and why they stay, are listed
+# here; any other warning is printed (and should be looked at) but does not fail the check.
+lintian_accepted=(
+)
+lintian_status=0
+lintian --fail-on error --display-level '>=warning' "$deb" >"$work/lintian.log" 2>&1 || lintian_status=$?
+if [ "$lintian_status" -ne 0 ]; then
+  fail "lintian reports errors (status $lintian_status): $(cat "$work/lintian.log")"
+else
+  other=$(grep -v -F -f <(printf '%s\n' "${lintian_accepted[@]}" ": no-such-tag") "$work/lintian.log" || true)
+  if [ -n "$other" ]; then
+    echo "docs checks note: lintian warns: $other"
+  fi
+  ok "lintian: no errors"
+fi
 
 status=0
 out=$(BRI_DEVICE_DIR="$work/no-device" "$bin/lapmon" '-?' </dev/null) || status=$?
@@ -83,26 +119,54 @@ for program in "$bin"/*; do
 done
 ok "package dependencies: $depends"
 
-# The Windows zip: both programs, importing nothing beyond the system's DLLs.
-if [ -n "$mingw_build" ]; then
+# The Windows zips: the programs, importing nothing beyond the system's DLLs, the texts for
+# Windows users in CRLF, no registry file (double-clicked, it would merge into the real registry).
+for mingw_build in "${mingw_builds[@]}"; do
   rm -rf "$mingw_build/packages"
   (cd "$mingw_build" && cpack -G ZIP >"$work/cpack-zip.log" 2>&1) || { cat "$work/cpack-zip.log"; exit 1; }
   zip=$(readlink -f "$(ls "$mingw_build"/packages/*.zip)")
-  mkdir -p "$work/zip"
-  (cd "$work/zip" && unzip -q "$zip")
-  for exe in lapmon.exe linestat.exe; do
-    found=$(find "$work/zip" -name "$exe" | head -1 || true)
-    if [ -z "$found" ]; then fail "the zip lacks $exe"; continue; fi
-    dlls=$(x86_64-w64-mingw32-objdump -p "$found" | awk '/DLL Name:/ {print tolower($3)}' | sort -u)
+  unpacked="$work/zip-$(basename "$zip" .zip)"
+  mkdir -p "$unpacked"
+  (cd "$unpacked" && unzip -q "$zip")
+  top=$(find "$unpacked" -mindepth 1 -maxdepth 1 -type d | head -1)
+  [ -n "$top" ] || { fail "$(basename "$zip") has no top folder"; continue; }
+  case $(basename "$zip") in
+    *-win64.zip) want_format=pei-x86-64 ;;
+    *-win32.zip) want_format=pei-i386 ;;
+    *) want_format=unknown; fail "$(basename "$zip"): neither -win64 nor -win32" ;;
+  esac
+  mapfile -t tools <"$mingw_build/shipped-programs.txt"
+  for tool in lapmon linestat; do
+    [[ " ${tools[*]} " == *" $tool "* ]] || fail "$mingw_build/shipped-programs.txt lacks $tool"
+  done
+  for tool in "${tools[@]}"; do
+    exe="$top/$tool.exe"
+    if [ ! -f "$exe" ]; then fail "$(basename "$zip") lacks $tool.exe"; continue; fi
+    headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+    [[ "$headers" == *"file format $want_format"* ]] || fail "$tool.exe in $(basename "$zip") is not $want_format"
+    dlls=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$headers" | sort -u)
     for dll in $dlls; do
       case $dll in
         kernel32.dll|advapi32.dll|msvcrt.dll|user32.dll|ws2_32.dll|ntdll.dll|ucrtbase.dll|api-ms-win-*) ;;
-        *) fail "$exe in the zip needs $dll, which a bare Windows does not have" ;;
+        *) fail "$tool.exe in $(basename "$zip") needs $dll, which a bare Windows does not have" ;;
       esac
     done
   done
+  texts=("$top/README.txt" "$top/LICENSE.txt")
+  for tool in "${tools[@]}"; do texts+=("$top/$tool.txt"); done
+  for text in "${texts[@]}"; do
+    if [ ! -s "$text" ]; then
+      fail "$(basename "$zip") lacks $(basename "$text")"
+    elif grep -q $'[^\r]$' "$text" || grep -q '^$' "$text"; then
+      fail "$(basename "$text") in $(basename "$zip") has lines without CRLF"
+    fi
+  done
+  grep -q "trace and decode the D-channel frames" "$top/lapmon.txt" 2>/dev/null \
+    || fail "lapmon.txt in $(basename "$zip") is not the manual page"
+  registry_files=$(cd "$unpacked" && find . -iname '*.reg')
+  [ -z "$registry_files" ] || fail "$(basename "$zip") holds a registry file: $registry_files"
   ok "Windows zip $(basename "$zip")"
-fi
+done
 
 if [ "$failures" -ne 0 ]; then
   echo "docs checks: $failures failed"

@@ -13,7 +13,7 @@ bri_sanitizer_env() {
 
 bri_sanitizer_configure() {
   local dir=$1 sanitize=$2 fuzz=$3
-  CC=clang-14 CXX=clang++-14 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  CC=clang-14 CXX=clang++-14 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRI_WERROR=ON \
     -DBRI_SANITIZE="$sanitize" -DBRI_BUILD_FUZZ="$fuzz" -DBRI_BUILD_BENCH=OFF >/dev/null
 }
 
