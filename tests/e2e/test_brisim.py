@@ -13,6 +13,7 @@ import unittest
 
 import harness
 from harness import Sim
+from lapd_capture import write_pcap
 from lapmon_util import (OP_ENUM_IDD, OP_LOG_FILE, OP_TRACE_CREATE, OP_TRACE_DESTROY, OP_TRACE_READ,
                          OP_TRACE_START, OP_TRACE_STATUS, OP_TRACE_STOP)
 
@@ -321,6 +322,89 @@ class ProcessTest(unittest.TestCase):
             self.assertEqual(len(scenario["lines"]), 2)
         with Sim(scenario) as sim, Client(sim) as c:
             self.assertEqual(u16(c.call(OP_ENUM_IDD)[1], 40), 2)
+
+
+def brisim(*args, env=None, timeout=10):
+    return subprocess.run([harness.BRISIM] + list(args), capture_output=True, timeout=timeout, env=env)
+
+
+def wait_for_socket(proc, path, timeout=10):
+    deadline = time.monotonic() + timeout
+    while not os.path.exists(path):
+        if proc.poll() is not None or time.monotonic() > deadline:
+            raise AssertionError("brisim did not listen on %s: %r" % (path, proc.stderr.read()))
+        time.sleep(0.05)
+
+
+class CommandLineTest(unittest.TestCase):
+    def test_version_and_the_usage_line_names_the_program(self):
+        r = brisim("--version")
+        self.assertEqual(r.returncode, 0)
+        self.assertRegex(r.stdout.decode(), r"^brisim \(bri-tools\) \d+\.\d+\n$")
+        r = brisim("--help")
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("Usage: brisim [OPTIONS]", r.stdout.decode())
+        self.assertNotIn(os.path.dirname(os.path.abspath(harness.BRISIM)), r.stdout.decode())
+
+    def test_capture_options_without_a_capture_are_refused(self):
+        with tempfile.TemporaryDirectory() as d:
+            for args in (["--pace", "fast"], ["--direction", "T"], ["--exit-when-done"],
+                         ["--scenario", os.path.join(d, "x.json"), "--pace", "2"]):
+                with self.subTest(args=args):
+                    r = brisim("--dir", d, *args)
+                    self.assertEqual(r.returncode, 2, r.stderr)
+                    self.assertFalse(os.path.exists(os.path.join(d, "TESSIX0")))
+
+    def test_default_folder_is_per_user_and_private(self):
+        with tempfile.TemporaryDirectory() as runtime:
+            env = {k: v for k, v in os.environ.items() if k != "BRI_DEVICE_DIR"}
+            env["XDG_RUNTIME_DIR"] = runtime
+            proc = subprocess.Popen([harness.BRISIM], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            try:
+                folder = os.path.join(runtime, "bri")
+                self.assertEqual(proc.stdout.readline().decode(),
+                                 "brisim: listening on %s\n" % os.path.join(folder, "TESSIX0"))
+                self.assertEqual(os.stat(folder).st_mode & 0o777, 0o700)
+            finally:
+                proc.terminate()
+                proc.wait(10)
+                proc.stdout.close()
+                proc.stderr.close()
+            if os.geteuid() == 0:
+                # A default folder that another user made is not used.
+                os.chown(folder, 4242, 4242)
+                r = brisim(env=env)
+                self.assertEqual(r.returncode, 1)
+                self.assertIn(b"is not a folder of your own", r.stderr)
+
+    def test_end_of_capture_is_told_and_exit_when_done_ends_brisim(self):
+        with tempfile.TemporaryDirectory() as d:
+            capture = os.path.join(d, "three.pcap")
+            frames = [bytes.fromhex("00817f"), bytes.fromhex("008173"), bytes.fromhex("02810101")]
+            write_pcap(capture, [(1000 + i, f) for i, f in enumerate(frames)], 203)
+            proc = subprocess.Popen([harness.BRISIM, "--dir", d, "--pcap", capture, "--pace", "fast",
+                                     "--exit-when-done"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            try:
+                wait_for_socket(proc, os.path.join(d, "TESSIX0"))
+                with Client(type("Folder", (), {"dir": d})) as c:
+                    self.assertEqual(c.call(OP_TRACE_CREATE, 0x1001, 20)[0], 0)
+                    self.assertEqual(c.call(OP_TRACE_START, 0x1001)[0], 0)
+                    for number in range(2):
+                        self.assertEqual(c.call(OP_TRACE_READ, 0x1001, number)[0], 0)
+                    self.assertIsNone(proc.poll())  # one frame still unread
+                    status, data = c.call(OP_TRACE_READ, 0x1001, 2)
+                    self.assertEqual((status, data[40 + 28:40 + 32]), (0, frames[2]))  # the reply came whole
+                self.assertEqual(proc.wait(10), 0)
+                err = proc.stderr.read().decode()
+                self.assertIn("brisim: line 1 (Tessix1 LINE1): the capture has ended, the tool has read its "
+                              "last frame\n", err)
+                self.assertIn("(--exit-when-done)", err)
+                self.assertFalse(os.path.exists(os.path.join(d, "TESSIX0")))
+            finally:
+                if proc.poll() is None:
+                    proc.kill()
+                proc.wait(10)
+                proc.stderr.close()
 
 
 if __name__ == "__main__":

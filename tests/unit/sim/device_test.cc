@@ -220,6 +220,23 @@ TEST(Trace, RepeatPlaysTheListAgainFromTheGivenFrame) {
   for (std::uint32_t n = 0; n < 7; ++n) EXPECT_EQ(rig.Send(OP_TRACE_READ, kLine, n)[40 + kFrameDataOffset], expected[n]);
 }
 
+// The end of a played list: the tool has read its last entry (what --exit-when-done waits for).
+TEST(Trace, ReadToEndOnceTheLastEntryIsRead) {
+  Rig rig = StartedTrace(kThreeFrames);
+  rig.At(1000);
+  EXPECT_FALSE(rig.device().TraceReadToEnd(0));
+  ASSERT_EQ(rig.Status(OP_TRACE_READ, kLine, 2), 0u);  // the last, even with earlier ones skipped
+  EXPECT_TRUE(rig.device().TraceReadToEnd(0));
+  EXPECT_FALSE(rig.device().TraceReadToEnd(1));  // no such line
+  ASSERT_EQ(rig.Status(OP_TRACE_DESTROY, kLine), 0u);
+  EXPECT_FALSE(rig.device().TraceReadToEnd(0));  // a new trace object starts afresh
+
+  Rig forever = StartedTrace(R"({"frames": [{"at_ms": 0, "hex": "01"}], "repeat": {"count": "forever", "every_ms": 10}})");
+  forever.At(1000);
+  ASSERT_EQ(forever.Status(OP_TRACE_READ, kLine, 100), 0u);
+  EXPECT_FALSE(forever.device().TraceReadToEnd(0));  // a list that repeats for ever has no end
+}
+
 TEST(Trace, RepeatForEverKeepsRecordingAndDropsBeyondCapacity) {
   Rig rig = StartedTrace(R"({"capacity": 10, "frames": [{"at_ms": 0, "hex": "01"}, {"at_ms": 5, "hex": "02"}],
                              "repeat": {"count": "forever", "every_ms": 100}})");

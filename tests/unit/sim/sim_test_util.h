@@ -99,6 +99,7 @@ class Rig {
     now_.mono_ms = ms;
   }
   const SimTime& now() const { return now_; }
+  const Device& device() const { return device_; }
 
  private:
   Device device_;
