@@ -125,14 +125,13 @@ set(CPACK_PACKAGE_VENDOR "The bri-tools authors")
 set(CPACK_PACKAGE_CONTACT "${BRI_MAINTAINER}")
 # The summary and every line of the description stay within 80 columns (Debian's control file).
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ISDN BRI adapter diagnostics: D-channel trace and line status")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Console tools for an ISDN Basic Rate Interface adapter:\n"
     " - lapmon traces the D-channel frames of the adapter's lines and decodes\n"
     "   them (Q.921/LAPD with TEI management, Q.931);\n"
     " - linestat prints each line's Layer 1/2/3 verdict or dumps its status areas;\n"
     " - brisim simulates the adapter's driver, so that both tools run without\n"
     "   the hardware, and plays LAPD captures (pcap, pcapng) for lapmon to decode.")
-string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
