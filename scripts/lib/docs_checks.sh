@@ -48,11 +48,11 @@ for program in "${programs[@]}"; do
   [ -x "$bin/$program" ] || fail "the package lacks /usr/bin/$program"
   zcat "$work/root/usr/share/man/man1/$program.1.gz" 2>/dev/null | cmp -s - "docs/$program.1" \
     || fail "the package's $program.1.gz is not docs/$program.1"
-  # Debian's hardening: read-only relocations bound at start (relro, bindnow), fortified functions.
+  # Debian's hardening: read-only relocations bound at start (relro, bindnow); lintian below
+  # looks at the fortified functions and the rest.
   headers=$(readelf -lWd "$bin/$program")
   [[ "$headers" == *GNU_RELRO* ]] || fail "$program is built without relro"
   [[ "$headers" == *BIND_NOW* || "$headers" == *"FLAGS_1"*"NOW"* ]] || fail "$program is built without bindnow"
-  readelf -sW --dyn-syms "$bin/$program" | grep -q '__[a-z_]*_chk' || fail "$program uses no fortified function"
 done
 # The README for users of the package names no file of the source tree.
 if grep -nE '(^|[^/])(docs|sim|scripts|tests|src)/' "$work/root/$doc/README"; then
@@ -61,20 +61,30 @@ fi
 zcat "$work/root/$doc/changelog.Debian.gz" | head -1 | grep -q "^bri-tools ($(dpkg-deb -f "$deb" Version)) " \
   || fail "changelog.Debian.gz does not start with the package's version"
 
-# lintian: no error. The warnings this package is known to give, and why they stay, are listed
-# here; any other warning is printed (and should be looked at) but does not fail the check.
+# lintian: no error, and no hardening tag at any level. The warnings this package is known to
+# give, and why they stay, are listed here; any other warning is printed (and should be looked
+# at) but does not fail the check. (Informational tags it gives: binary-has-unneeded-section
+# .comment, as cpack strips less than dh_strip; spelling-error-in-binary for two messages of
+# lapmon that keep their historical spelling.)
 lintian_accepted=(
+  # The changelog's first entry closes no "intent to package" bug: the package is not uploaded
+  # to Debian's archive, so there is none to close.
+  ": initial-upload-closes-no-bugs "
 )
 lintian_status=0
-lintian --fail-on error --display-level '>=warning' "$deb" >"$work/lintian.log" 2>&1 || lintian_status=$?
+lintian --fail-on error --display-level '>=info' "$deb" >"$work/lintian.out" 2>&1 || lintian_status=$?
+grep -v "running with root privileges" "$work/lintian.out" >"$work/lintian.log" || true
 if [ "$lintian_status" -ne 0 ]; then
-  fail "lintian reports errors (status $lintian_status): $(cat "$work/lintian.log")"
+  fail "lintian reports errors (status $lintian_status): $(grep '^E:' "$work/lintian.log")"
 else
-  other=$(grep -v -F -f <(printf '%s\n' "${lintian_accepted[@]}" ": no-such-tag") "$work/lintian.log" || true)
-  if [ -n "$other" ]; then
-    echo "docs checks note: lintian warns: $other"
-  fi
   ok "lintian: no errors"
+fi
+if grep -q ': hardening-' "$work/lintian.log"; then
+  fail "lintian: the programs lack hardening: $(grep ': hardening-' "$work/lintian.log")"
+fi
+other=$(grep '^W:' "$work/lintian.log" | grep -v -F -f <(printf '%s\n' "${lintian_accepted[@]}") || true)
+if [ -n "$other" ]; then
+  echo "docs checks note: lintian warns: $other"
 fi
 
 status=0
