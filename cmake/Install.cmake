@@ -39,7 +39,11 @@ if(NOT WIN32)
     endif()
   endforeach()
 endif()
-install(TARGETS ${BRI_SHIPPED} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(WIN32)
+  install(TARGETS ${BRI_SHIPPED} RUNTIME DESTINATION .)  # beside README.txt, at the top of the zip
+else()
+  install(TARGETS ${BRI_SHIPPED} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 # The list, for the package checks (scripts/lib/docs_checks.sh).
 string(REPLACE ";" "\n" _bri_shipped_lines "${BRI_SHIPPED}")
 file(WRITE ${CMAKE_BINARY_DIR}/shipped-programs.txt "${_bri_shipped_lines}\n")
