@@ -151,8 +151,8 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", "brisim (bri-tools) " BRI_VERSION);
   app.add_option("--scenario", scenario_path, "scenario file (JSON); default: the built-in scenario");
   app.add_option("--dir", options.dir,
-                 "folder of the device sockets, created for its user alone when missing (default: $BRI_DEVICE_DIR, "
-                 "else $XDG_RUNTIME_DIR/bri, else /tmp/bri-UID)");
+                 "folder of the device sockets, created for its user alone when missing "
+                 "(default: $BRI_DEVICE_DIR, else $XDG_RUNTIME_DIR/bri, else /tmp/bri-UID)");
   app.add_option("--device", options.device, "device name (default: TESSIX0)");
   app.add_option("--log", log_path, "append one JSON line per request to this file");
   app.add_flag("--print-default-scenario", print_default, "print the built-in scenario and exit");
@@ -161,16 +161,18 @@ int main(int argc, char** argv) {
                  "(see sim/SCENARIOS.md); may be repeated");
   auto* scenario_option = app.get_option("--scenario");
   auto* pcap_option =
-      app.add_option("--pcap", captures, "play this capture file (pcap/pcapng, LAPD) on a line of its own; repeatable")
+      app.add_option("--pcap", captures,
+                     "play this capture file (pcap/pcapng, LAPD) on a line of its own; repeatable")
           ->excludes(scenario_option);
-  app.add_option("--pace", pace, "with --pcap: recorded (default), fast (as fast as read) or a speed-up factor N")
+  app.add_option("--pace", pace,
+                 "with --pcap: recorded (default), fast (as fast as read) or a speed-up factor N")
       ->needs(pcap_option);
   app.add_option("--direction", direction,
                  "with --pcap, for captures without direction (link type 203): T, N or infer (default)")
       ->needs(pcap_option);
   app.add_flag("--exit-when-done", exit_when_done,
-               "end once the tool has read the last frame of every capture played (--pcap, or captures of the "
-               "scenario)");
+               "end once the tool has read the last frame of every capture played "
+               "(--pcap, or captures of the scenario)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {  // --help, --version

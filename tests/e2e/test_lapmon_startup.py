@@ -43,10 +43,10 @@ class DriverOpenTest(unittest.TestCase):
                     if not harness.WRAP:
                         # On Linux one line on standard error names the sockets tried.
                         first = "VEXMOD.VXD" if os_name == "95" else "TESSIX0"
-                        self.assertEqual(result.stderr.decode(),
-                                         "No driver listens on %s/%s or %s/Quorlink; start the simulated adapter "
-                                         "with \"brisim &\", or set BRI_DEVICE_DIR to the folder of its socket.\n"
-                                         % (sim.dir, first, sim.dir))
+                        hint = ("No driver listens on %s/%s or %s/Quorlink; start the simulated adapter "
+                                "with \"brisim &\", or set BRI_DEVICE_DIR to the folder of its socket.\n"
+                                % (sim.dir, first, sim.dir))
+                        self.assertEqual(result.stderr.decode(), hint)
 
     def test_unsupported_system(self):
         with Sim(ONE_LINE) as sim:

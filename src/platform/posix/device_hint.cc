@@ -19,5 +19,6 @@ std::string PlatMissingDeviceHint(const char* first, const char* second) {
   }
   if (tried.empty()) return {};
   return "No driver listens on " + tried +
-         "; start the simulated adapter with \"brisim &\", or set BRI_DEVICE_DIR to the folder of its socket.";
+         "; start the simulated adapter with \"brisim &\", "
+         "or set BRI_DEVICE_DIR to the folder of its socket.";
 }

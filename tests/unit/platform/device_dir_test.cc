@@ -28,7 +28,8 @@ TEST(DeviceDir, ChosenFromTheEnvironment) {
   for (const Case& tc : cases) {
     ScopedEnv dir("BRI_DEVICE_DIR", tc.device_dir);
     ScopedEnv runtime("XDG_RUNTIME_DIR", tc.runtime_dir);
-    EXPECT_EQ(DeviceDir(), tc.want) << tc.device_dir.value_or("(unset)") << " " << tc.runtime_dir.value_or("(unset)");
+    EXPECT_EQ(DeviceDir(), tc.want) << tc.device_dir.value_or("(unset)") << " "
+                                    << tc.runtime_dir.value_or("(unset)");
   }
 }
 
@@ -51,7 +52,8 @@ TEST(MissingDeviceHint, NamesTheSocketsTriedAndBrisim) {
   EXPECT_EQ(PlatMissingDeviceHint("\\\\.\\TESSIX0", "\\\\.\\Quorlink"),
             "No driver listens on /run/user/7/bri/TESSIX0 or /run/user/7/bri/Quorlink; start the simulated "
             "adapter with \"brisim &\", or set BRI_DEVICE_DIR to the folder of its socket.");
-  EXPECT_EQ(PlatMissingDeviceHint("\\\\.\\VEXMOD.VXD", nullptr).find("No driver listens on /run/user/7/bri/VEXMOD.VXD; "),
+  EXPECT_EQ(PlatMissingDeviceHint("\\\\.\\VEXMOD.VXD", nullptr)
+                .find("No driver listens on /run/user/7/bri/VEXMOD.VXD; "),
             0u);
   EXPECT_EQ(PlatMissingDeviceHint(nullptr, "not a device"), "");
 }

@@ -231,7 +231,8 @@ TEST(Trace, ReadToEndOnceTheLastEntryIsRead) {
   ASSERT_EQ(rig.Status(OP_TRACE_DESTROY, kLine), 0u);
   EXPECT_FALSE(rig.device().TraceReadToEnd(0));  // a new trace object starts afresh
 
-  Rig forever = StartedTrace(R"({"frames": [{"at_ms": 0, "hex": "01"}], "repeat": {"count": "forever", "every_ms": 10}})");
+  Rig forever = StartedTrace(
+      R"({"frames": [{"at_ms": 0, "hex": "01"}], "repeat": {"count": "forever", "every_ms": 10}})");
   forever.At(1000);
   ASSERT_EQ(forever.Status(OP_TRACE_READ, kLine, 100), 0u);
   EXPECT_FALSE(forever.device().TraceReadToEnd(0));  // a list that repeats for ever has no end
