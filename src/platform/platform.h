@@ -32,6 +32,11 @@ bool PlatDeviceControl(DeviceHandle device, std::uint32_t code, const void* in, 
 // Closes the handle (CloseHandle). A later call on it fails cleanly.
 void PlatCloseDevice(DeviceHandle device);
 
+// Whether the connection to the device is lost for good, so that every later call on the handle
+// fails: the connection broke (Linux) or the device or its pipe is gone (Windows). A single
+// refused or failed request does not count, nor does a close of our own.
+bool PlatDeviceLost(DeviceHandle device);
+
 // ---- Operating system version ---------------------------------------------------------------
 
 inline constexpr std::uint32_t kPlatformWin32Windows = 1;  // Windows 95
