@@ -149,10 +149,18 @@ void GetTraceEntry(std::uint32_t handle, TraceRing* ring, std::uint32_t* nextEnt
 
   const ByteSpan reply = block->bytes();
   const std::uint32_t oldest = GetLE32(reply, kStatusHeldToOffset) - GetLE32(reply, kStatusHeldFromOffset);
-  if (oldest > *nextEntry) {
-    ConsolePrintf("Lost %d Entries\n", static_cast<int>(oldest - *nextEntry));
+  // Entry numbers wrap at 2^32 as the driver counts them, so whether the oldest held entry lies
+  // ahead of NextEntry is the sign of their difference in 32 bits; the count is then positive.
+  const auto ahead = static_cast<std::int32_t>(oldest - *nextEntry);
+  if (ahead > 0) {
+    ConsolePrintf("Lost %d Entries\n", static_cast<int>(ahead));
+    *nextEntry = oldest;
+  } else if (ahead < 0 && !ring->StatusSeen) {
+    // Before the first status reply nothing has been read: a driver whose numbers start below 0
+    // (in 32 bits) holds entries that are all still to be shown, from the oldest on.
     *nextEntry = oldest;
   }
+  ring->StatusSeen = true;
 
   bool read = false;
   // The block is reused without zeroing: each request rewrites only the fields it sends.
