@@ -250,12 +250,63 @@ bool StopAndDestroyAll() {
 
 std::atomic<ProcessEnd> EndHolder{ProcessEnd::kFree};
 
+// Closes the driver at a deadline unless it is dismissed first: a request that the driver does not
+// answer then fails (closing the handle ends a call that waits on it), and whoever waits for that
+// request goes on. Without a thread of its own (the system refused one) it does nothing.
+class DriverWatchdog {
+ public:
+  explicit DriverWatchdog(std::chrono::steady_clock::time_point deadline) {
+    try {
+      thread_ = std::thread([this, deadline] { Watch(deadline); });
+    } catch (const std::system_error&) {
+    }
+  }
+  ~DriverWatchdog() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      dismissed_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  DriverWatchdog(const DriverWatchdog&) = delete;
+  DriverWatchdog& operator=(const DriverWatchdog&) = delete;
+
+ private:
+  void Watch(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> guard(lock_);
+    if (changed_.wait_until(guard, deadline, [this] { return dismissed_; })) return;
+    guard.unlock();
+    CloseDriver();
+  }
+
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool dismissed_ = false;  // guarded by lock_
+  std::thread thread_;
+};
+
 }  // namespace
 
 ProcessEnd ClaimProcessEnd(ProcessEnd who) {
   ProcessEnd holder = ProcessEnd::kFree;
   EndHolder.compare_exchange_strong(holder, who);
   return holder;
+}
+
+ProcessEnd TakeOverProcessEnd() {
+  ProcessEnd holder = ProcessEnd::kMain;
+  EndHolder.compare_exchange_strong(holder, ProcessEnd::kControl);
+  return holder;
+}
+
+void LeaveProcess() {
+  ProcessEnd holder = EndHolder.load();
+  while (holder != ProcessEnd::kControl) {
+    if (EndHolder.compare_exchange_weak(holder, ProcessEnd::kMainExit)) return;
+  }
+  // The control handler ends the process.
+  for (;;) PlatSleep(1000);
 }
 
 void DestroyTrace() {
@@ -276,20 +327,26 @@ void DestroyTrace() {
 
 void DestroyTraceWithin(std::uint32_t limit_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-  // Half of the time for a request in flight, the rest for the display of what was read.
-  // (Tried again and again rather than a timed lock, which not every thread checker follows.)
-  const auto lock_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms / 2);
-  std::unique_lock<std::mutex> guard(TeardownLock, std::try_to_lock);
-  while (!guard.owns_lock()) {
-    if (std::chrono::steady_clock::now() >= lock_deadline) {
-      CloseDriver();
-      return;
+  bool first = false;
+  {
+    // The stop and destroy requests may meet a driver that does not answer: at the deadline the
+    // watchdog closes the handle, the request in hand fails and every later one fails at once.
+    DriverWatchdog watchdog(deadline);
+    // Half of the time for a request in flight, the rest for the teardown and the display of
+    // what was read. (Tried again and again rather than a timed lock, which not every thread
+    // checker follows.)
+    const auto lock_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms / 2);
+    std::unique_lock<std::mutex> guard(TeardownLock, std::try_to_lock);
+    while (!guard.owns_lock()) {
+      if (std::chrono::steady_clock::now() >= lock_deadline) {
+        CloseDriver();
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      guard.try_lock();
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    guard.try_lock();
+    first = StopAndDestroyAll();
   }
-  const bool first = StopAndDestroyAll();
-  guard.unlock();
   if (!first) return;
   ShutdownTraceEvents(TraceEvent);
   WaitForDecodeEndUntil(deadline);

@@ -36,5 +36,6 @@ int LapmonMain(int argc, char** argv) {
   DestroyTrace();
   CloseDriver();
   PlatRestoreConsole();
+  LeaveProcess();
   return 0;
 }

@@ -5,6 +5,7 @@
 #include "common/console.h"
 #include "common/driver.h"
 #include "platform/platform.h"
+#include "trace/capture.h"
 #include "trace/switches.h"
 #include "trace/teardown.h"
 #include "trace/trace_event.h"
@@ -19,6 +20,7 @@ constexpr long kStartTracing = 99;
 // A menu answer that is no number, or the end of standard input: the program ends here. No trace
 // object exists yet, so there is nothing to tear down beyond the driver handle.
 [[noreturn]] void EndAtMenu() {
+  LeaveProcess();
   CloseDriver();
   PlatRestoreConsole();
   std::exit(0);

@@ -9,7 +9,7 @@ import unittest
 from harness import Sim, wait_for_log
 from lapmon_util import (NO_EXIT_PAUSE, OP_ENUM_IDD, OP_TRACE_CREATE, OP_TRACE_DESTROY, OP_TRACE_READ,
                          OP_TRACE_STATUS, OP_TRACE_STOP, STAMP_RE, count_at_least, finish, frame, kill_quietly,
-                         line, scenario, start_lapmon, stop_with_nine, wait_until)
+                         line, scenario, send, start_lapmon, stop_with_nine, wait_until)
 
 HANDLES = (0x1001, 0x1002)
 
@@ -42,6 +42,36 @@ class Interrupt(unittest.TestCase):
                     self.assertLess(time.monotonic() - started, 2.5)
                     self.assertEqual(status, -signal.SIGINT)
                 finally:
+                    kill_quietly(proc)
+
+    def test_ctrl_c_whatever_the_driver_does_at_the_teardown(self):
+        # The driver sits on the first stop request for ten seconds, or stops altogether while the
+        # tool sleeps between polls, or sits on the stop of the teardown that 9 began: Ctrl-C ends
+        # the tool within about two seconds all the same (the handler gives up at 1.5 s).
+        for case in ("stop hangs", "driver stopped", "stop hangs after 9"):
+            faults = [] if case == "driver stopped" else [{"kind": "hang", "opcode": "OP_TRACE_STOP", "ms": 10000}]
+            with self.subTest(case=case), Sim(busy(faults)) as sim:
+                proc = start_lapmon(["-a", "-raw"], sim, **NO_EXIT_PAUSE)
+                driver = sim.procs[0]
+                try:
+                    wait_for_log(sim, count_at_least(OP_TRACE_STATUS, 4))
+                    if case == "driver stopped":
+                        time.sleep(0.3)  # well into the sleep after a poll pass
+                        driver.send_signal(signal.SIGSTOP)
+                    elif case == "stop hangs after 9":
+                        send(proc, b"9")
+                        wait_for_log(sim, count_at_least(OP_TRACE_STOP, 1), timeout=5)
+                    started = time.monotonic()
+                    proc.send_signal(signal.SIGINT)
+                    status, _ = finish(proc, timeout=15)
+                    self.assertLess(time.monotonic() - started, 2.5)
+                    self.assertEqual(status, -signal.SIGINT)
+                    if case != "driver stopped":
+                        # Line 1's stop was never answered; nothing reached the driver after it.
+                        self.assertEqual([(r["opcode"], r["line_handle"]) for r in sim.log()][-1],
+                                         (OP_TRACE_STOP, HANDLES[0]))
+                finally:
+                    driver.send_signal(signal.SIGCONT)
                     kill_quietly(proc)
 
     def test_ctrl_c_after_the_connection_is_gone(self):
