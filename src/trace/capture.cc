@@ -105,7 +105,25 @@ void DecodeThreadMain() {
   SetDecodeRunning(false);
 }
 
+std::atomic<bool> RunEndedByFailure{false};
+
+// After a poll pass: false, with EndGame set, when the run cannot go on: the driver connection is
+// lost for good (every later request would fail, and nothing more would ever be shown), or
+// standard output is gone (nothing could be shown any more).
+bool RunCanGoOn() {
+  if (DriverConnectionLost()) {
+    ConsoleWriteError("lapmon: the connection to the driver is lost\n");
+  } else if (!ConsoleOutputGone()) {
+    return true;
+  }
+  RunEndedByFailure.store(true);
+  Set(EndGame, 1);
+  return false;
+}
+
 }  // namespace
+
+bool RunFailed() { return RunEndedByFailure.load() || ConsoleOutputGone(); }
 
 void StartTrace(std::uint32_t handle) { SendLineRequest(OP_TRACE_START, handle, 0); }
 
@@ -199,6 +217,7 @@ void DoTrace() {
         GetTraceEntry(entry.Handle, entry.Ring.get(), &entry.Ring->NextEntry, i);
       }
     }
+    if (!RunCanGoOn()) return;
     PlatSleep(kPollIntervalMs);
   }
 }

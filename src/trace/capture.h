@@ -19,8 +19,14 @@ void CreateTrace();
 void StartTrace(std::uint32_t handle);
 void StopTrace(std::uint32_t handle);
 
-// The poll loop of the main thread: every traced line once a second until EndGame is set.
+// The poll loop of the main thread: every traced line once a second until EndGame is set. It
+// also ends, setting EndGame, after a pass that finds the driver connection lost for good (said
+// once on standard error) or standard output gone.
 void DoTrace();
+
+// Whether the run ended because it could not go on (the driver connection lost, or standard
+// output gone): the tool then exits with status 1 after its teardown.
+bool RunFailed();
 
 // One poll of one line: its trace status, a report of entries the driver dropped, then every entry
 // the driver holds (while the ring has room) into the ring, and one wake-up of the decode thread

@@ -37,5 +37,5 @@ int LapmonMain(int argc, char** argv) {
   CloseDriver();
   PlatRestoreConsole();
   LeaveProcess();
-  return 0;
+  return RunFailed() ? 1 : 0;
 }

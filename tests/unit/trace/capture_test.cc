@@ -9,6 +9,7 @@
 #include "common/console.h"
 #include "fake_trace_driver.h"
 #include "switch_reset.h"
+#include "trace/line_table.h"
 #include "trace/trace_event.h"
 
 namespace {
@@ -189,6 +190,25 @@ TEST_F(GetTraceEntryTest, StopRequestEndsReadingButTheStatusIsStillAsked) {
   Poll();
   EXPECT_EQ(Sent(), (Sends{{OP_TRACE_STATUS, 0}}));
   EXPECT_FALSE(Signalled());
+}
+
+// A connection that breaks for good ends the poll loop after that pass, with one line of our own
+// on standard error and nothing on standard output.
+TEST_F(GetTraceEntryTest, LostConnectionEndsThePollLoop) {
+  driver_.SetLine(kHandle, {0, 3, false, false, true});
+  ClearLineTable();
+  NumIdd = 1;
+  idd_tbl[0].Handle = kHandle;
+  idd_tbl[0].Selected = 1;
+  idd_tbl[0].Ring = std::make_unique<TraceRing>();
+  ConsoleCapture capture;
+  DoTrace();
+  EXPECT_EQ(EndGame.load(), 1);
+  EXPECT_TRUE(RunFailed());
+  EXPECT_EQ(capture.errors(), "lapmon: the connection to the driver is lost\n");
+  EXPECT_EQ(capture.text(), "");
+  EXPECT_EQ(Sent(), (Sends{{OP_TRACE_STATUS, 0}}));
+  ClearLineTable();
 }
 
 }  // namespace
