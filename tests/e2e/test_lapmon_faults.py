@@ -49,7 +49,8 @@ class Interrupt(unittest.TestCase):
         # tool sleeps between polls, or sits on the stop of the teardown that 9 began: Ctrl-C ends
         # the tool within about two seconds all the same (the handler gives up at 1.5 s).
         for case in ("stop hangs", "driver stopped", "stop hangs after 9"):
-            faults = [] if case == "driver stopped" else [{"kind": "hang", "opcode": "OP_TRACE_STOP", "ms": 10000}]
+            hang_stop = {"kind": "hang", "opcode": "OP_TRACE_STOP", "ms": 10000}
+            faults = [] if case == "driver stopped" else [hang_stop]
             with self.subTest(case=case), Sim(busy(faults)) as sim:
                 proc = start_lapmon(["-a", "-raw"], sim, **NO_EXIT_PAUSE)
                 driver = sim.procs[0]

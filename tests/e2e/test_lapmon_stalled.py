@@ -13,7 +13,8 @@ import unittest
 import harness
 from harness import Sim, wait_for_log
 from lapmon_util import (BASE_FILETIME, NO_EXIT_PAUSE, OP_ENUM_IDD, OP_TRACE_DESTROY, OP_TRACE_READ,
-                         OP_TRACE_STOP, Output, count_at_least, kill_quietly, line, scenario, stamps, wait_until)
+                         OP_TRACE_STOP, Output, count_at_least, kill_quietly, line, scenario, stamps,
+                         wait_until)
 
 HANDLES = (0x1001, 0x1002)
 FRAMES = 300  # per line: far more text than a pipe holds
