@@ -1,5 +1,6 @@
 #include "common/console.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -9,7 +10,11 @@
 namespace {
 
 std::mutex capture_mutex;
-std::string* capture_text = nullptr;  // guarded by capture_mutex
+std::string* capture_text = nullptr;    // guarded by capture_mutex
+std::string* capture_errors = nullptr;  // guarded by capture_mutex
+
+// Set by the first write to standard output that fails; never cleared.
+std::atomic<bool> output_gone{false};
 
 // The format attribute lets the compiler check the callers' formats and know this one is checked.
 BRI_PRINTF_FORMAT(2, 0) void AppendV(std::string& out, const char* format, va_list args) {
@@ -56,7 +61,24 @@ bool ConsoleWrite(std::string_view text) {
       return true;
     }
   }
-  return PlatWriteStdout(text);
+  if (output_gone.load()) return false;
+  if (PlatWriteStdout(text)) return true;
+  output_gone.store(true);
+  return false;
+}
+
+bool ConsoleOutputGone() { return output_gone.load(); }
+
+void ConsoleWriteError(std::string_view text) {
+  {
+    std::lock_guard<std::mutex> lock(capture_mutex);
+    if (capture_errors != nullptr) {
+      capture_errors->append(text);
+      return;
+    }
+  }
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
 }
 
 void ConsolePrintf(const char* format, ...) {
@@ -71,12 +93,15 @@ void ConsolePrintf(const char* format, ...) {
 ConsoleCapture::ConsoleCapture() {
   std::lock_guard<std::mutex> lock(capture_mutex);
   capture_text = new std::string;
+  capture_errors = new std::string;
 }
 
 ConsoleCapture::~ConsoleCapture() {
   std::lock_guard<std::mutex> lock(capture_mutex);
   delete capture_text;
   capture_text = nullptr;
+  delete capture_errors;
+  capture_errors = nullptr;
 }
 
 std::string ConsoleCapture::text() const {
@@ -89,4 +114,9 @@ std::string ConsoleCapture::Take() {
   std::string out;
   if (capture_text != nullptr) out.swap(*capture_text);
   return out;
+}
+
+std::string ConsoleCapture::errors() const {
+  std::lock_guard<std::mutex> lock(capture_mutex);
+  return capture_errors != nullptr ? *capture_errors : std::string();
 }

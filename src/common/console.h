@@ -20,8 +20,15 @@ void AppendF(std::string& out, const char* format, ...) BRI_PRINTF_FORMAT(2, 3);
 // printf-formatted text as a new string.
 std::string FormatF(const char* format, ...) BRI_PRINTF_FORMAT(1, 2);
 
-// One console write of the whole text, flushed. False when standard output is gone for good.
+// One console write of the whole text, flushed. False when standard output is gone for good:
+// once a write has failed, every later text is dropped without trying (the output is gone).
 bool ConsoleWrite(std::string_view text);
+
+// Whether a write to standard output has failed: what the tool prints can no longer be delivered.
+bool ConsoleOutputGone();
+
+// One line of the tool's own on standard error (not the console output), written at once.
+void ConsoleWriteError(std::string_view text);
 
 // printf to the console as one write.
 void ConsolePrintf(const char* format, ...) BRI_PRINTF_FORMAT(1, 2);
@@ -39,4 +46,6 @@ class ConsoleCapture {
   std::string text() const;
   // What was written so far, and forget it.
   std::string Take();
+  // What was written to standard error so far.
+  std::string errors() const;
 };

@@ -53,6 +53,11 @@ void CloseDriver() {
   if (device != kInvalidDevice) PlatCloseDevice(device);
 }
 
+bool DriverConnectionLost() {
+  const DeviceHandle device = hf.load();
+  return device != kInvalidDevice && PlatDeviceLost(device);
+}
+
 void FreeCommand(CommandBlock* block) { delete block; }
 
 CommandHolder AllocateCommand() {

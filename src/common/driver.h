@@ -41,6 +41,10 @@ bool OpenDriver(const DevicePaths& paths);
 // Closes hf once, whoever gets there first; later calls do nothing.
 void CloseDriver();
 
+// Whether the connection to the driver is lost for good: every later request fails. A refused or
+// failed single request does not count, nor does the tool's own close of hf.
+bool DriverConnectionLost();
+
 // Command blocks: allocated zeroed from the heap, freed on every path by the holder.
 void FreeCommand(CommandBlock* block);
 struct CommandDeleter {

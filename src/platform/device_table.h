@@ -17,6 +17,7 @@ struct DeviceRecord {
   std::mutex mutex;                        // one request at a time on the device
   bool usable = false;                     // guarded by mutex; false once broken or closed
   std::atomic<bool> close_claimed{false};  // the first close does the closing
+  std::atomic<bool> lost{false};           // broken for good, and not by a close of ours
 };
 
 // Device is a backend's record, derived from DeviceRecord.
@@ -41,6 +42,18 @@ class DeviceTable {
     if (device == nullptr) return false;
     std::lock_guard<std::mutex> lock(device->mutex);
     return device->usable && request(*device);
+  }
+
+  // Marks the device lost for good unless a close of ours is under way (a close ends the request
+  // that is in flight, which then fails as if the device had broken). Under the record's lock.
+  static void MarkLost(Device& device) {
+    if (!device.close_claimed.load()) device.lost.store(true);
+  }
+
+  // Whether the handle names a device that was lost for good.
+  bool Lost(DeviceHandle handle) {
+    Device* device = Find(handle);
+    return device != nullptr && device->lost.load();
   }
 
   // Closes the device once, whichever thread asks first. wake(record) runs first, without the

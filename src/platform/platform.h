@@ -38,6 +38,11 @@ void PlatCloseDevice(DeviceHandle device);
 // (Windows). On Linux: the sockets of the two paths and how to start brisim.
 std::string PlatMissingDeviceHint(const char* first, const char* second);
 
+// Whether the connection to the device is lost for good, so that every later call on the handle
+// fails: the connection broke (Linux) or the device or its pipe is gone (Windows). A single
+// refused or failed request does not count, nor does a close of our own.
+bool PlatDeviceLost(DeviceHandle device);
+
 // ---- Operating system version ---------------------------------------------------------------
 
 inline constexpr std::uint32_t kPlatformWin32Windows = 1;  // Windows 95

@@ -27,12 +27,8 @@ void PrintRasInfo(const LineInfo& line) {
                 friendly.data(), static_cast<int>(usage.size()), usage.data());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  PlatInitStdHandles();
-  ExpandWildcards(&argc, &argv);
-
+// The whole run; returns the exit status.
+int Run(int argc, char** argv) {
   if (!FindOperatingSystem(&VerInfoStruc)) return kExitFailure;
   const DevicePaths paths = ChooseDevicePaths(CurrentOS);
   DoSignonBanner();
@@ -65,6 +61,8 @@ int main(int argc, char** argv) {
   }
 
   for (int i = 0; i < count; ++i) {
+    // Nothing more can be shown once standard output is gone.
+    if (ConsoleOutputGone()) break;
     const LineInfo& line = (*lines)[static_cast<std::size_t>(i)];
     if (CurrentOS == kOsWindowsNt && ras_result == kRegOk) {
       PrintRasInfo(line);
@@ -86,5 +84,16 @@ int main(int argc, char** argv) {
   }
 
   TellVerbose();
-  return kExitOk;
+  // The report is complete only when every request could reach the driver.
+  return DriverConnectionLost() ? kExitFailure : kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PlatInitStdHandles();
+  ExpandWildcards(&argc, &argv);
+  const int status = Run(argc, argv);
+  // A report, or the help, that could not be written is no success.
+  return status == kExitOk && ConsoleOutputGone() ? kExitFailure : status;
 }

@@ -23,7 +23,8 @@ extern OsVersion VerInfoStruc;
 
 // Exit statuses of linestat.
 inline constexpr int kExitOk = 0;            // a complete report, or the help text
-inline constexpr int kExitFailure = 1;       // no driver, unsupported system, no lines, no memory
+inline constexpr int kExitFailure = 1;       // no driver, unsupported system, no lines, no memory,
+                                             // connection lost, standard output not written
 inline constexpr int kExitInvalidArgument = 2;
 
 // The areas of the all-areas mode, in the order they are dumped.

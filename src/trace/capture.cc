@@ -105,7 +105,25 @@ void DecodeThreadMain() {
   SetDecodeRunning(false);
 }
 
+std::atomic<bool> RunEndedByFailure{false};
+
+// After a poll pass: false, with EndGame set, when the run cannot go on: the driver connection is
+// lost for good (every later request would fail, and nothing more would ever be shown), or
+// standard output is gone (nothing could be shown any more).
+bool RunCanGoOn() {
+  if (DriverConnectionLost()) {
+    ConsoleWriteError("lapmon: the connection to the driver is lost\n");
+  } else if (!ConsoleOutputGone()) {
+    return true;
+  }
+  RunEndedByFailure.store(true);
+  Set(EndGame, 1);
+  return false;
+}
+
 }  // namespace
+
+bool RunFailed() { return RunEndedByFailure.load() || ConsoleOutputGone(); }
 
 void StartTrace(std::uint32_t handle) { SendLineRequest(OP_TRACE_START, handle, 0); }
 
@@ -149,10 +167,18 @@ void GetTraceEntry(std::uint32_t handle, TraceRing* ring, std::uint32_t* nextEnt
 
   const ByteSpan reply = block->bytes();
   const std::uint32_t oldest = GetLE32(reply, kStatusHeldToOffset) - GetLE32(reply, kStatusHeldFromOffset);
-  if (oldest > *nextEntry) {
-    ConsolePrintf("Lost %d Entries\n", static_cast<int>(oldest - *nextEntry));
+  // Entry numbers wrap at 2^32 as the driver counts them, so whether the oldest held entry lies
+  // ahead of NextEntry is the sign of their difference in 32 bits; the count is then positive.
+  const auto ahead = static_cast<std::int32_t>(oldest - *nextEntry);
+  if (ahead > 0) {
+    ConsolePrintf("Lost %d Entries\n", static_cast<int>(ahead));
+    *nextEntry = oldest;
+  } else if (ahead < 0 && !ring->StatusSeen) {
+    // Before the first status reply nothing has been read: a driver whose numbers start below 0
+    // (in 32 bits) holds entries that are all still to be shown, from the oldest on.
     *nextEntry = oldest;
   }
+  ring->StatusSeen = true;
 
   bool read = false;
   // The block is reused without zeroing: each request rewrites only the fields it sends.
@@ -191,6 +217,7 @@ void DoTrace() {
         GetTraceEntry(entry.Handle, entry.Ring.get(), &entry.Ring->NextEntry, i);
       }
     }
+    if (!RunCanGoOn()) return;
     PlatSleep(kPollIntervalMs);
   }
 }
@@ -242,12 +269,63 @@ bool StopAndDestroyAll() {
 
 std::atomic<ProcessEnd> EndHolder{ProcessEnd::kFree};
 
+// Closes the driver at a deadline unless it is dismissed first: a request that the driver does not
+// answer then fails (closing the handle ends a call that waits on it), and whoever waits for that
+// request goes on. Without a thread of its own (the system refused one) it does nothing.
+class DriverWatchdog {
+ public:
+  explicit DriverWatchdog(std::chrono::steady_clock::time_point deadline) {
+    try {
+      thread_ = std::thread([this, deadline] { Watch(deadline); });
+    } catch (const std::system_error&) {
+    }
+  }
+  ~DriverWatchdog() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      dismissed_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  DriverWatchdog(const DriverWatchdog&) = delete;
+  DriverWatchdog& operator=(const DriverWatchdog&) = delete;
+
+ private:
+  void Watch(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> guard(lock_);
+    if (changed_.wait_until(guard, deadline, [this] { return dismissed_; })) return;
+    guard.unlock();
+    CloseDriver();
+  }
+
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool dismissed_ = false;  // guarded by lock_
+  std::thread thread_;
+};
+
 }  // namespace
 
 ProcessEnd ClaimProcessEnd(ProcessEnd who) {
   ProcessEnd holder = ProcessEnd::kFree;
   EndHolder.compare_exchange_strong(holder, who);
   return holder;
+}
+
+ProcessEnd TakeOverProcessEnd() {
+  ProcessEnd holder = ProcessEnd::kMain;
+  EndHolder.compare_exchange_strong(holder, ProcessEnd::kControl);
+  return holder;
+}
+
+void LeaveProcess() {
+  ProcessEnd holder = EndHolder.load();
+  while (holder != ProcessEnd::kControl) {
+    if (EndHolder.compare_exchange_weak(holder, ProcessEnd::kMainExit)) return;
+  }
+  // The control handler ends the process.
+  for (;;) PlatSleep(1000);
 }
 
 void DestroyTrace() {
@@ -268,20 +346,26 @@ void DestroyTrace() {
 
 void DestroyTraceWithin(std::uint32_t limit_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-  // Half of the time for a request in flight, the rest for the display of what was read.
-  // (Tried again and again rather than a timed lock, which not every thread checker follows.)
-  const auto lock_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms / 2);
-  std::unique_lock<std::mutex> guard(TeardownLock, std::try_to_lock);
-  while (!guard.owns_lock()) {
-    if (std::chrono::steady_clock::now() >= lock_deadline) {
-      CloseDriver();
-      return;
+  bool first = false;
+  {
+    // The stop and destroy requests may meet a driver that does not answer: at the deadline the
+    // watchdog closes the handle, the request in hand fails and every later one fails at once.
+    DriverWatchdog watchdog(deadline);
+    // Half of the time for a request in flight, the rest for the teardown and the display of
+    // what was read. (Tried again and again rather than a timed lock, which not every thread
+    // checker follows.)
+    const auto lock_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms / 2);
+    std::unique_lock<std::mutex> guard(TeardownLock, std::try_to_lock);
+    while (!guard.owns_lock()) {
+      if (std::chrono::steady_clock::now() >= lock_deadline) {
+        CloseDriver();
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      guard.try_lock();
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    guard.try_lock();
+    first = StopAndDestroyAll();
   }
-  const bool first = StopAndDestroyAll();
-  guard.unlock();
   if (!first) return;
   ShutdownTraceEvents(TraceEvent);
   WaitForDecodeEndUntil(deadline);

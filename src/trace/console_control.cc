@@ -90,10 +90,16 @@ bool MyCtrlCHandler(std::uint32_t event) {
       DestroyTraceWithin(kCtrlTeardownLimitMs);
     } else {
       // Another thread is ending the process already: the main thread after 9, or the handler
-      // of an earlier event. Give it the time a teardown may take; if
-      // the process still runs then, that one is stuck and this event ends the process.
+      // of an earlier event. Give it the time a teardown may take; if the process still runs
+      // then, that one is stuck (in a request the driver does not answer) and this event ends
+      // the process, unless the main thread is on its way out by then.
       WaitForProcessEnd(kCtrlTeardownLimitMs);
+      if (TakeOverProcessEnd() == ProcessEnd::kMainExit) {
+        for (;;) PlatSleep(1000);
+      }
     }
+    // Also ends a request of the main thread that the driver does not answer; that thread then
+    // finds the end taken and waits for it.
     CloseDriver();
     PlatRestoreConsole();
   }

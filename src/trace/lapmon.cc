@@ -36,5 +36,6 @@ int LapmonMain(int argc, char** argv) {
   DestroyTrace();
   CloseDriver();
   PlatRestoreConsole();
-  return 0;
+  LeaveProcess();
+  return RunFailed() ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 #include "common/console.h"
 #include "common/driver.h"
 #include "platform/platform.h"
+#include "trace/capture.h"
 #include "trace/switches.h"
 #include "trace/teardown.h"
 #include "trace/trace_event.h"
@@ -16,12 +17,14 @@ namespace {
 
 constexpr long kStartTracing = 99;
 
-// A menu answer that is no number, or the end of standard input: the program ends here. No trace
-// object exists yet, so there is nothing to tear down beyond the driver handle.
-[[noreturn]] void EndAtMenu() {
+// A menu answer that is no number, or the end of standard input (status 0), or a menu that cannot
+// be shown because standard output is gone (status 1): the program ends here. No trace object
+// exists yet, so there is nothing to tear down beyond the driver handle.
+[[noreturn]] void EndAtMenu(int status) {
+  LeaveProcess();
   CloseDriver();
   PlatRestoreConsole();
-  std::exit(0);
+  std::exit(status);
 }
 
 void SelectAll() {
@@ -84,11 +87,11 @@ void EnumerateIdd() {
   }
 
   while (Get(EndGame) == 0) {
-    ConsoleWrite(MenuText());
+    const bool shown = ConsoleWrite(MenuText());
     long answer = 0;
-    if (!PlatReadMenuNumber(&answer)) {
+    if (!shown || !PlatReadMenuNumber(&answer)) {
       block.reset();
-      EndAtMenu();
+      EndAtMenu(shown ? 0 : 1);
     }
     switch (ApplyMenuAnswer(answer)) {
       case MenuAnswer::kSelected:

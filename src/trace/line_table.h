@@ -26,7 +26,8 @@ void ClearLineTable();
 
 // Lists the lines (OP_ENUM_IDD), prints them, creates one event per line and lets the user pick
 // the lines to trace: all at once with "-a" or when there is only one line, else through the menu
-// on standard input. A menu answer that is no number ends the program with status 0.
+// on standard input. A menu answer that is no number ends the program with status 0, a menu that
+// cannot be shown (standard output gone) with status 1.
 void EnumerateIdd();
 
 // One pass of the selection menu as printed: the lines selected so far, every listed line with its

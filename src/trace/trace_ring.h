@@ -26,6 +26,7 @@ struct TraceRing {
   std::atomic<std::uint8_t> WriteIndex{0};  // slot the poll fills next (written by the poll only)
   std::atomic<std::uint8_t> ReadIndex{0};   // slot the decode thread takes next (written by it only)
   std::uint32_t NextEntry = 0;              // number of the next entry to ask the driver for (poll only)
+  bool StatusSeen = false;                  // a trace status reply has come for the line (poll only)
   std::array<std::array<std::uint8_t, kTraceEntrySize>, kRingSlots> Slots{};
 };
 

@@ -50,6 +50,18 @@ class CaptureTest(unittest.TestCase):
                 self.assertEqual(requests_for(log, 0x1001, OP_TRACE_READ)[0]["parameter"], first)
                 self.assertEqual([s[0] for s in stamps(out)], shown)
 
+    def test_entry_numbers_wrap_at_2_to_the_32(self):
+        # A driver numbering from 0xFFFFFFFA: ten frames before the first poll, ten more over the
+        # next polls, numbered across the wrap. Each is shown once and in order; nothing is lost.
+        frames = [frame(i, at_ms=0 if i < 10 else 1000 + 100 * i) for i in range(20)]
+        sc = scenario(line("L1", 0x1001, frames, first_number=0xFFFFFFFA))
+        status, out, log = self.trace(sc, ["-raw"], count_at_least(OP_TRACE_STATUS, 5))
+        self.assertEqual(status, 0)
+        self.assertNotIn("Lost", out)
+        self.assertEqual([s[0] for s in stamps(out)], list(range(20)))
+        read = [r["parameter"] for r in requests_for(log, 0x1001, OP_TRACE_READ) if r["status"] == 0]
+        self.assertEqual(read, [(0xFFFFFFFA + i) % 2**32 for i in range(20)])
+
     def test_idle_line_costs_one_status_and_one_refused_read_per_second(self):
         sc = scenario(line("L1", 0x1001))
         # A log-file switch asked for meanwhile is not sent while no entry is read.

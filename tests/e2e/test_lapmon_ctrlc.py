@@ -37,6 +37,10 @@ class CtrlCTest(unittest.TestCase):
             else:
                 self.assertNotIn(OP_TRACE_STOP, ops)
                 self.assertNotIn(OP_TRACE_DESTROY, ops)
+        # Line by line in table order, each line's stop before its destroy.
+        teardown = [(r["opcode"], r["line_handle"]) for r in log
+                    if r["opcode"] in (OP_TRACE_STOP, OP_TRACE_DESTROY)]
+        self.assertEqual(teardown, [(op, h) for h in traced for op in (OP_TRACE_STOP, OP_TRACE_DESTROY)])
         destroys = [r for r in log if r["opcode"] == OP_TRACE_DESTROY]
         self.assertTrue(all(r["parameter"] == 20 for r in destroys))
         # After the teardown nothing more reaches the driver.

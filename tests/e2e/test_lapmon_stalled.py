@@ -1,6 +1,7 @@
 """lapmon with its standard output a pipe that nobody reads for a while: Ctrl-C still stops and
 destroys every trace and ends it within about two seconds, and once the pipe is read again every
-entry taken from the driver is shown exactly once."""
+entry taken from the driver is shown exactly once. Standard output that is gone for good (its
+reader went away, or a full file) ends the run as 9 does, with status 1."""
 
 import os
 import signal
@@ -11,8 +12,9 @@ import unittest
 
 import harness
 from harness import Sim, wait_for_log
-from lapmon_util import (BASE_FILETIME, NO_EXIT_PAUSE, OP_TRACE_DESTROY, OP_TRACE_READ, OP_TRACE_STOP, Output,
-                         count_at_least, kill_quietly, line, scenario, stamps, wait_until)
+from lapmon_util import (BASE_FILETIME, NO_EXIT_PAUSE, OP_ENUM_IDD, OP_TRACE_DESTROY, OP_TRACE_READ,
+                         OP_TRACE_STOP, Output, count_at_least, kill_quietly, line, scenario, stamps,
+                         wait_until)
 
 HANDLES = (0x1001, 0x1002)
 FRAMES = 300  # per line: far more text than a pipe holds
@@ -47,9 +49,9 @@ class StalledConsole(unittest.TestCase):
         self.sim = Sim(scenario(*[line("L%d" % i, h, numbered_frames(FRAMES)) for i, h in enumerate(HANDLES)]))
         self.addCleanup(self.sim.__exit__)
 
-    def check_teardown(self):
+    def check_teardown(self, sim=None):
         for handle in HANDLES:
-            ops = [r["opcode"] for r in self.sim.log() if r["line_handle"] == handle]
+            ops = [r["opcode"] for r in (sim or self.sim).log() if r["line_handle"] == handle]
             self.assertEqual(ops.count(OP_TRACE_STOP), 1)
             self.assertEqual(ops.count(OP_TRACE_DESTROY), 1)
             self.assertEqual(ops[-2:], [OP_TRACE_STOP, OP_TRACE_DESTROY])
@@ -69,6 +71,39 @@ class StalledConsole(unittest.TestCase):
             self.check_teardown()
         finally:
             kill_quietly(proc)
+
+    def test_reader_gone_ends_the_run_as_9_does(self):
+        # lapmon -a -p | head -3
+        proc = stalled_lapmon(self.sim)
+        try:
+            head = [proc.stdout.readline() for _ in range(3)]
+            proc.stdout.close()
+            gone = time.monotonic()
+            proc.wait(10)
+            self.assertLess(time.monotonic() - gone, 3)
+            self.assertEqual(proc.returncode, 1)
+            self.assertEqual(sanitizer_report(proc), "")
+            self.assertEqual(head, [b"Lines In System:\n", b" L0\n", b" L1\n"])
+            self.check_teardown()
+        finally:
+            kill_quietly(proc)
+
+    def test_output_that_cannot_be_written(self):
+        # lapmon > /dev/full: at the menu it ends at once; while tracing it ends as after 9.
+        for args in (["-p"], ["-a", "-p"]):
+            with self.subTest(args=args), open(os.devnull, "rb") as nothing, open("/dev/full", "wb") as full:
+                sim = Sim(scenario(*[line("L%d" % i, h, numbered_frames(5)) for i, h in enumerate(HANDLES)]))
+                try:
+                    proc = subprocess.run(harness.WRAP + [harness.LAPMON] + args, stdin=nothing, stdout=full,
+                                          stderr=subprocess.PIPE, env=sim.env(**NO_EXIT_PAUSE), timeout=10)
+                    self.assertEqual(proc.returncode, 1)
+                    self.assertNotIn(b"Sanitizer", proc.stderr)
+                    if "-a" in args:
+                        self.check_teardown(sim)
+                    else:
+                        self.assertEqual([r["opcode"] for r in sim.log()], [OP_ENUM_IDD])
+                finally:
+                    sim.__exit__()
 
     def test_nothing_lost_or_shown_twice_when_reading_resumes(self):
         proc = stalled_lapmon(self.sim)

@@ -1,11 +1,14 @@
 """linestat against a driver that misbehaves (brisim's fault rules): it never crashes or hangs, and
-finishes its report with its own messages for the fetches that failed."""
+finishes its report with its own messages for the fetches that failed; a connection that broke
+during the run, or a report that could not be written, ends it with status 1."""
 
+import subprocess
 import time
 import unittest
 
+import harness
 from harness import Sim
-from linestat_support import linestat
+from linestat_support import NT_VERSION, linestat
 
 GETTING_AREA = "Error: Error Getting Area.\n"
 
@@ -21,7 +24,7 @@ class BrokenConnection(unittest.TestCase):
         for kind in ("close", "cut", "noise", "oversize", "restart"):
             with self.subTest(kind=kind), faulty_sim(kind + ":opcode=OP_AREA_POLL") as sim:
                 code, out = linestat(sim)
-                self.assertEqual(code, 0, out)
+                self.assertEqual(code, 1, out)
                 self.assertEqual(out.count("\nLine: "), 2, out)
                 self.assertEqual(out.count(GETTING_AREA), 5, out)
                 self.assertNotIn("Go!", out)
@@ -33,10 +36,21 @@ class BrokenConnection(unittest.TestCase):
     def test_connection_lost_after_the_first_layer(self):
         with faulty_sim("close:opcode=OP_AREA_REQUEST,after=1") as sim:
             code, out = linestat(sim, "-v")
-            self.assertEqual(code, 0, out)
+            self.assertEqual(code, 1, out)
             first_line = out.split("\nLine: ")[1]
             self.assertIn(" Layer 1 Tx State: Go! (2)\n", first_line)
             self.assertEqual(out.count(GETTING_AREA), 5, out)
+
+
+class OutputGone(unittest.TestCase):
+    def test_report_that_cannot_be_written(self):
+        # linestat -a > /dev/full, and the help text the same way.
+        with Sim() as sim:
+            for args in (["-a"], ["-h"]):
+                with self.subTest(args=args), open("/dev/full", "wb") as full:
+                    proc = subprocess.run(harness.WRAP + [harness.LINESTAT] + args, stdout=full,
+                                          stderr=subprocess.PIPE, env=sim.env(BRI_OS=NT_VERSION), timeout=30)
+                    self.assertEqual(proc.returncode, 1, proc.stderr)
 
 
 class SpoiltReplies(unittest.TestCase):

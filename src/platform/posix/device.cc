@@ -65,6 +65,7 @@ bool ReceiveAll(int fd, std::uint8_t* data, std::size_t length) {
 // by the record (shut down) until PlatCloseDevice closes it.
 void Break(Device& device) {
   device.usable = false;
+  DeviceTable<Device>::MarkLost(device);
   shutdown(device.fd, SHUT_RDWR);
 }
 
@@ -169,3 +170,5 @@ void PlatCloseDevice(DeviceHandle handle) {
         device.fd = -1;
       });
 }
+
+bool PlatDeviceLost(DeviceHandle handle) { return devices.Lost(handle); }

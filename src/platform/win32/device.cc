@@ -12,6 +12,23 @@ struct Device : DeviceRecord {
 
 DeviceTable<Device> devices;
 
+// DeviceIoControl errors that mean the device, or the pipe behind it, is gone: no later request
+// can reach the driver through this handle.
+bool MeansGone(DWORD error) {
+  switch (error) {
+    case ERROR_INVALID_HANDLE:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+    case ERROR_PIPE_NOT_CONNECTED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 DeviceHandle PlatOpenDevice(const char* path) {
@@ -31,6 +48,10 @@ bool PlatDeviceControl(DeviceHandle handle, std::uint32_t code, const void* in, 
     // even though the device was opened for overlapped I/O.
     DWORD count = 0;
     if (!DeviceIoControl(device.handle, code, const_cast<void*>(in), in_len, out, out_len, &count, nullptr)) {
+      if (MeansGone(GetLastError())) {
+        device.usable = false;
+        DeviceTable<Device>::MarkLost(device);
+      }
       return false;
     }
     if (returned != nullptr) *returned = count;
@@ -47,3 +68,5 @@ void PlatCloseDevice(DeviceHandle handle) {
         device.handle = INVALID_HANDLE_VALUE;
       });
 }
+
+bool PlatDeviceLost(DeviceHandle handle) { return devices.Lost(handle); }

@@ -118,6 +118,7 @@ TEST(DeviceTransport, FailureReplyLeavesBufferUntouchedAndConnectionUsable) {
   EXPECT_FALSE(PlatDeviceControl(c.handle, kDriverIoControl, buffer.data(), 64, buffer.data(), 64, &returned));
   EXPECT_EQ(buffer, before);
   EXPECT_EQ(returned, 0u);
+  EXPECT_FALSE(PlatDeviceLost(c.handle));  // one refusal loses nothing
   EXPECT_TRUE(PlatDeviceControl(c.handle, kDriverIoControl, buffer.data(), 64, buffer.data(), 64, &returned));
   EXPECT_EQ(buffer, std::vector<std::uint8_t>(64, 0x11));
 }
@@ -163,6 +164,7 @@ TEST(DeviceTransport, BrokenOrMalformedReplyFailsAndRetiresTheHandle) {
     EXPECT_FALSE(PlatDeviceControl(c.handle, kDriverIoControl, buffer.data(), 64, buffer.data(), 64, &returned))
         << tc.name;
     EXPECT_EQ(buffer, before) << tc.name;
+    EXPECT_TRUE(PlatDeviceLost(c.handle)) << tc.name;
     // The stream position is lost: no later request goes out on this handle.
     EXPECT_FALSE(PlatDeviceControl(c.handle, kDriverIoControl, buffer.data(), 64, buffer.data(), 64, &returned))
         << tc.name;
@@ -228,6 +230,7 @@ TEST(DeviceTransport, CloseWhileAnotherThreadWaitsForTheReply) {
   ASSERT_EQ(call.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   EXPECT_FALSE(call.get());
   EXPECT_EQ(buffer, std::vector<std::uint8_t>(16, 0xAB));
+  EXPECT_FALSE(PlatDeviceLost(handle));  // ended by a close of ours, not lost
   release.set_value();
 
   const DeviceHandle again = PlatOpenDevice(kDevice);
@@ -246,6 +249,7 @@ TEST(DeviceTransport, InvalidHandlesFailCleanly) {
   std::uint32_t returned = 0;
   for (DeviceHandle h : {kInvalidDevice, DeviceHandle{1} << 40}) {
     EXPECT_FALSE(PlatDeviceControl(h, kDriverIoControl, buffer, 4, buffer, 4, &returned));
+    EXPECT_FALSE(PlatDeviceLost(h));
     PlatCloseDevice(h);
   }
 }

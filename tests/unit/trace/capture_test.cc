@@ -9,6 +9,7 @@
 #include "common/console.h"
 #include "fake_trace_driver.h"
 #include "switch_reset.h"
+#include "trace/line_table.h"
 #include "trace/trace_event.h"
 
 namespace {
@@ -97,24 +98,46 @@ TEST_F(GetTraceEntryTest, RefusedStatusSkipsTheLine) {
   EXPECT_EQ(ring_->NextEntry, 0u);
 }
 
-TEST_F(GetTraceEntryTest, DroppedEntriesAreReportedAndSkipped) {
+// Entry numbers wrap at 2^32 as the driver counts them: "ahead" and "behind" are the sign of the
+// 32-bit difference, a loss is never negative, and a line never gets stuck or shows entries twice.
+TEST_F(GetTraceEntryTest, DroppedEntriesAreReportedAndSkippedAcrossTheWrap) {
   struct Case {
-    std::uint32_t next, oldest;
+    const char* name;
+    bool running;  // a status reply came before; else the trace's first poll
+    std::uint32_t next, oldest, end;
     const char* printed;
+    std::vector<std::uint32_t> read;
   };
-  for (const Case& c : {Case{0, 5, "Lost 5 Entries\n"}, Case{5, 5, ""}, Case{7, 5, ""}, Case{3, 250, "Lost 247 Entries\n"}}) {
-    SCOPED_TRACE(c.next);
+  const Case cases[] = {
+      {"FirstPollFindsFiveDropped", false, 0, 5, 7, "Lost 5 Entries\n", {5, 6}},
+      {"UpToDate", true, 5, 5, 7, "", {5, 6}},
+      {"AheadOfTheOldest", true, 7, 5, 9, "", {7, 8}},
+      {"FarBehind", true, 3, 250, 252, "Lost 247 Entries\n", {250, 251}},
+      {"ReadingOnAcrossTheWrap", true, 0xFFFFFFFE, 0xFFFFFFFC, 2, "", {0xFFFFFFFE, 0xFFFFFFFF, 0, 1}},
+      {"PastTheWrapWhileOlderAreHeld", true, 2, 0xFFFFFFFA, 4, "", {2, 3}},
+      {"LostAcrossTheWrap", true, 0xFFFFFFFE, 3, 5, "Lost 5 Entries\n", {3, 4}},
+      {"FirstPollOfADriverNumberingFromBelowZero", false, 0, 0xFFFFFFFA, 2, "",
+       {0xFFFFFFFA, 0xFFFFFFFB, 0xFFFFFFFC, 0xFFFFFFFD, 0xFFFFFFFE, 0xFFFFFFFF, 0, 1}},
+      {"FarthestLoss", true, 1, 0x80000000, 0x80000001, "Lost 2147483647 Entries\n", {0x80000000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeTraceDriver driver;
     ring_ = std::make_unique<TraceRing>();
     ring_->NextEntry = c.next;
-    driver.SetLine(kHandle, {c.oldest, c.oldest + 2});
+    ring_->StatusSeen = c.running;
+    driver.SetLine(kHandle, {c.oldest, c.end});
     ConsoleCapture capture;
     CloseDriver();
     ASSERT_TRUE(driver.Open());
     Poll();
-    EXPECT_EQ(capture.text(), c.printed);
-    const std::uint32_t first = std::max(c.next, c.oldest);
-    EXPECT_EQ(ring_->NextEntry, std::max(first, c.oldest + 2));
+    EXPECT_EQ(capture.Take(), c.printed);
+    EXPECT_EQ(Drain(), c.read);
+    EXPECT_EQ(ring_->NextEntry, c.end);
+    // The next poll, with nothing new, reports nothing and shows nothing again.
+    Poll();
+    EXPECT_EQ(capture.Take(), "");
+    EXPECT_EQ(Drain(), std::vector<std::uint32_t>{});
   }
 }
 
@@ -167,6 +190,25 @@ TEST_F(GetTraceEntryTest, StopRequestEndsReadingButTheStatusIsStillAsked) {
   Poll();
   EXPECT_EQ(Sent(), (Sends{{OP_TRACE_STATUS, 0}}));
   EXPECT_FALSE(Signalled());
+}
+
+// A connection that breaks for good ends the poll loop after that pass, with one line of our own
+// on standard error and nothing on standard output.
+TEST_F(GetTraceEntryTest, LostConnectionEndsThePollLoop) {
+  driver_.SetLine(kHandle, {0, 3, false, false, true});
+  ClearLineTable();
+  NumIdd = 1;
+  idd_tbl[0].Handle = kHandle;
+  idd_tbl[0].Selected = 1;
+  idd_tbl[0].Ring = std::make_unique<TraceRing>();
+  ConsoleCapture capture;
+  DoTrace();
+  EXPECT_EQ(EndGame.load(), 1);
+  EXPECT_TRUE(RunFailed());
+  EXPECT_EQ(capture.errors(), "lapmon: the connection to the driver is lost\n");
+  EXPECT_EQ(capture.text(), "");
+  EXPECT_EQ(Sent(), (Sends{{OP_TRACE_STATUS, 0}}));
+  ClearLineTable();
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // available entry numbers, with refusals on demand. Entry n carries n in its first four bytes.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -16,9 +18,11 @@
 
 struct FakeTraceLine {
   std::uint32_t oldest = 0;  // oldest entry number still held
-  std::uint32_t end = 0;     // one past the newest
+  std::uint32_t end = 0;     // one past the newest (numbers wrap at 2^32)
   bool refuse_status = false;
   bool refuse_create = false;
+  bool hang_up_on_status = false;  // the connection breaks instead of a status reply
+  bool hold_stop = false;          // a stop request is answered only once the driver is released
 };
 
 struct LoggedRequest {
@@ -30,13 +34,25 @@ class FakeTraceDriver {
  public:
   FakeTraceDriver()
       : driver_([this](const FakeRequest& r) { return Answer(r); }), env_("BRI_DEVICE_DIR", driver_.dir()) {}
-  ~FakeTraceDriver() { CloseDriver(); }
+  ~FakeTraceDriver() {
+    Release();
+    CloseDriver();
+  }
 
   bool Open() { return OpenDriver(ChooseDevicePaths(kOsWindowsNt)); }
 
   void SetLine(std::uint32_t handle, FakeTraceLine line) {
     std::lock_guard<std::mutex> guard(mutex_);
     lines_[handle] = line;
+  }
+
+  // Lets a held stop request be answered (the destructor does it too).
+  void Release() {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      released_ = true;
+    }
+    changed_.notify_all();
   }
 
   std::vector<LoggedRequest> Requests() const {
@@ -55,13 +71,19 @@ class FakeTraceDriver {
     const std::uint32_t handle = r.U32(kLineHandleOffset);
     const std::uint32_t parameter = r.U32(kParameterOffset);
     std::uint32_t status = 0;
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::unique_lock<std::mutex> guard(mutex_);
     FakeTraceLine& line = lines_[handle];
     switch (opcode) {
+      case OP_TRACE_STOP:
+        // Held for five seconds at most, so that a tool that waits for it fails its test rather
+        // than hanging it.
+        if (line.hold_stop) changed_.wait_for(guard, std::chrono::seconds(5), [this] { return released_; });
+        break;
       case OP_TRACE_CREATE:
         status = line.refuse_create ? 1 : 0;
         break;
       case OP_TRACE_STATUS:
+        if (line.hang_up_on_status) return FakeReply::Hangup();
         if (line.refuse_status) {
           status = 1;
         } else {
@@ -71,7 +93,7 @@ class FakeTraceDriver {
         }
         break;
       case OP_TRACE_READ:
-        if (parameter >= line.oldest && parameter < line.end) {
+        if (parameter - line.oldest < line.end - line.oldest) {
           std::fill(block.begin() + kPayloadOffset, block.begin() + kPayloadOffset + kTraceEntrySize, 0);
           WriteLE32(bytes, kPayloadOffset, parameter);
           block[kPayloadOffset + kTraceEntrySize - 1] = 0xEE;
@@ -87,6 +109,8 @@ class FakeTraceDriver {
   }
 
   mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool released_ = false;                         // guarded by mutex_
   std::map<std::uint32_t, FakeTraceLine> lines_;  // guarded by mutex_
   FakeDriver driver_;
   ScopedEnv env_;

@@ -1,8 +1,12 @@
 // Trace creation and the one-time teardown. A program of its own: the teardown is once per process.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "common/console.h"
@@ -55,6 +59,71 @@ TEST(Teardown, CreatesInTableOrderAndTearsDownEachCreatedTraceOnce) {
   CreateTrace();
   EnumerateIdd();
   EXPECT_EQ(driver.Requests().size(), expected.size());
+}
+
+using Sent = std::vector<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>>;
+
+Sent SentBy(const FakeTraceDriver& driver) {
+  Sent sent;
+  for (const LoggedRequest& r : driver.Requests()) sent.emplace_back(r.opcode, r.handle, r.parameter);
+  return sent;
+}
+
+// Two traced lines, as CreateTrace leaves them, without their create requests.
+void TwoTracedLines() {
+  ClearLineTable();
+  NumIdd = 2;
+  idd_tbl[0].Handle = 0x11;
+  idd_tbl[1].Handle = 0x22;
+  for (std::size_t i = 0; i < NumIdd; ++i) {
+    idd_tbl[i].Selected = 1;
+    idd_tbl[i].Ring = std::make_unique<TraceRing>();
+  }
+}
+
+// The control handler's teardown, in a process of its own each (the teardown is once per
+// process). Each child reports what it found on standard error and exits 0 when all was right.
+
+[[noreturn]] void TeardownOfADriverThatAnswers() {
+  FakeTraceDriver driver;
+  if (!driver.Open()) _exit(2);
+  TwoTracedLines();
+  const auto started = std::chrono::steady_clock::now();
+  DestroyTraceWithin(3000);
+  const auto took = std::chrono::steady_clock::now() - started;
+  const Sent expected{{OP_TRACE_STOP, 0x11, 0}, {OP_TRACE_DESTROY, 0x11, 20}, {OP_TRACE_STOP, 0x22, 0},
+                      {OP_TRACE_DESTROY, 0x22, 20}};
+  const bool sent_ok = SentBy(driver) == expected;
+  const bool open = hf.load() != kInvalidDevice;  // the watchdog did not close it
+  const bool quick = took < std::chrono::milliseconds(1500);
+  std::fprintf(stderr, "sent %d open %d quick %d\n", sent_ok, open, quick);
+  _exit(sent_ok && open && quick ? 0 : 1);
+}
+
+[[noreturn]] void TeardownOfADriverThatSitsOnTheStop() {
+  FakeTraceDriver driver;
+  if (!driver.Open()) _exit(2);
+  TwoTracedLines();
+  driver.SetLine(0x11, {0, 0, false, false, false, true});
+  const auto started = std::chrono::steady_clock::now();
+  DestroyTraceWithin(600);
+  const auto took = std::chrono::steady_clock::now() - started;
+  // The handle was closed at the limit: the held stop failed, and nothing more went out.
+  const bool sent_ok = SentBy(driver) == Sent{{OP_TRACE_STOP, 0x11, 0}};
+  const bool closed = hf.load() == kInvalidDevice;
+  const bool in_time = took >= std::chrono::milliseconds(550) && took < std::chrono::milliseconds(1200);
+  std::fprintf(stderr, "sent %d closed %d in time %d\n", sent_ok, closed, in_time);
+  _exit(sent_ok && closed && in_time ? 0 : 1);
+}
+
+TEST(CtrlTeardownDeathTest, DriverThatAnswersGetsStopThenDestroyPerLineAndKeepsItsHandle) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(TeardownOfADriverThatAnswers(), testing::ExitedWithCode(0), "sent 1 open 1 quick 1");
+}
+
+TEST(CtrlTeardownDeathTest, StopThatIsNeverAnsweredIsEndedAtTheLimit) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(TeardownOfADriverThatSitsOnTheStop(), testing::ExitedWithCode(0), "sent 1 closed 1 in time 1");
 }
 
 }  // namespace
