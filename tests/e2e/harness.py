@@ -17,6 +17,7 @@ import shlex
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -49,6 +50,14 @@ class Sim:
             self.start()
 
     def start(self):
+        try:
+            self._start()
+        except BaseException:
+            # What did start is stopped again, so that it cannot hold a device of the next test.
+            self.stop()
+            raise
+
+    def _start(self):
         if WINE:
             wine_rig.restore_versions(WRAP)
         for device in self.devices:
@@ -92,22 +101,34 @@ class Sim:
         err_path = os.path.join(self.dir, "brisim-%s.err" % device)
         with open(out_path, "ab") as out, open(err_path, "ab") as err:
             proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        proc.bri_wine = (device, out_path, err_path, time.monotonic())
         self.procs.append(proc)
         deadline = time.monotonic() + 30
-        while True:
-            with open(out_path, "rb") as f:
-                if f.read().endswith(b"\n"):
-                    break
+        while not _read(out_path).endswith(b"\n"):
             if proc.poll() is not None:
-                with open(err_path, "rb") as f:
-                    raise RuntimeError("brisim.exe ended: %s" % f.read().decode(errors="replace"))
+                raise RuntimeError(self._wine_report(proc, "ended before it listened"))
             if time.monotonic() > deadline:
-                raise RuntimeError("brisim.exe did not start listening for %s" % device)
+                raise RuntimeError(self._wine_report(proc, "did not start listening within 30 s"))
             time.sleep(0.05)
         wine_rig.device_up(WRAP, device)
         self.wine_devices.append(device)
 
+    def _wine_report(self, proc, what):
+        """How a brisim.exe stands: its exit status, what it wrote and the relay's state."""
+        device, out_path, err_path, started = proc.bri_wine
+        others = [p for p in wine_rig.programs_running(os.path.basename(BRISIM)) if p[0] != proc.pid]
+        return ("brisim.exe ended or failed for %s: it %s, %.1f s after it was started, with %s; "
+                "standard error: %r; standard output: %r; relay %s: %s; other %s in this prefix: %s"
+                % (device, what, time.monotonic() - started, wine_rig.describe_status(proc.poll()),
+                   _read(err_path).decode(errors="replace"), _read(out_path).decode(errors="replace"),
+                   wine_rig.service_name(device), wine_rig.relay_state(WRAP, device),
+                   os.path.basename(BRISIM), ", ".join("pid %d: %s" % p for p in others) or "none"))
+
     def stop(self):
+        # A simulator that ended by itself while the test ran explains what the test saw.
+        for proc in self.procs:
+            if WINE and proc.poll() is not None and hasattr(proc, "bri_wine"):
+                print(self._wine_report(proc, "ended during the test"), file=sys.stderr, flush=True)
         for device in self.wine_devices:
             wine_rig.device_down(WRAP, device)
         self.wine_devices = []
@@ -157,6 +178,14 @@ class Sim:
     def __exit__(self, *exc):
         self.stop()
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def _read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:
+        return b""
 
 
 def run(program, args, sim=None, input=b"", timeout=30, env=None, **env_extra):

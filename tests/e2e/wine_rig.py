@@ -22,6 +22,7 @@ Wine's own output goes to files, never through a pipe to another program.
 import hashlib
 import os
 import re
+import signal
 import subprocess
 import unittest
 
@@ -123,6 +124,54 @@ def device_up(wrap, device):
 
 def device_down(wrap, device):
     _wine(wrap, ["net", "stop", service_name(device)], "net stop")
+
+
+def relay_state(wrap, device):
+    """The relay service's state as the service manager reports it (RUNNING, STOPPED, ...), or
+    what went wrong asking."""
+    try:
+        status, text = _wine(wrap, ["sc", "query", service_name(device)], "sc query", timeout=30)
+    except subprocess.TimeoutExpired:
+        return "unknown (sc query did not answer within 30 s)"
+    match = re.search(r"STATE\s*:\s*\d+\s+(\w+)", text)
+    if match:
+        return match.group(1)
+    return "unknown (sc query, status %d: %s)" % (status, " ".join(text.split())[:200] or "no output")
+
+
+def programs_running(name):
+    """The processes of this prefix that run the program name (a file name such as brisim.exe),
+    as (pid, command line); read from /proc, so that it works whatever state Wine is in."""
+    found = []
+    here = os.path.realpath(prefix())
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                args = [a.decode(errors="replace") for a in f.read().split(b"\0") if a]
+            if not any(os.path.basename(a.replace("\\", "/")).lower() == name.lower() for a in args):
+                continue
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                env = dict(v.split(b"=", 1) for v in f.read().split(b"\0") if b"=" in v)
+        except OSError:
+            continue  # ended meanwhile, or not ours to read
+        if os.path.realpath(env.get(b"WINEPREFIX", b"").decode(errors="replace")) == here:
+            found.append((int(entry), " ".join(args)))
+    return sorted(found)
+
+
+def describe_status(status):
+    """A Wine program's exit status as the harness sees it, in words."""
+    if status is None:
+        return "still running"
+    if status < 0:
+        try:
+            name = signal.Signals(-status).name
+        except ValueError:
+            name = "signal %d" % -status
+        return "killed by %s" % name
+    return "exit status %d" % status
 
 
 def wine_version(env):
