@@ -18,7 +18,8 @@ bri_packages=("${bri_demo_packages[@]}"
               groff-base man-db            # man page checks (groff -ww -z, man -l), manuals in the zips
               dpkg-dev file zip            # cpack: the .deb (dpkg-shlibdeps, dpkg-buildflags), the zips
               lintian                      # the check of the Debian package
-              wine wine64)                 # runs the Windows build: smoke test, end-to-end suite
+              wine wine64                  # runs the Windows build: smoke test, end-to-end suite
+              stress-ng)                   # load beside the Wine suite (bri_wine_e2e_under_load)
 # Wine's 32-bit side (wine32, from the i386 architecture), for the smoke test of the 32-bit
 # programs, is installed only with BRI_WINE32=1: on a kernel without 32-bit support it cannot run,
 # and with it installed Debian's `wine` starts the 32-bit loader first, which would then fail for

@@ -8,6 +8,9 @@
 #   bri_wine_e2e BUILD_DIR                the whole end-to-end suite under Wine (up, run, down)
 #   bri_wine_stop_all BUILD_DIR           ends every wineserver that the rig or the smoke test
 #                                         started under BUILD_DIR (for an exit trap)
+#   bri_wine_e2e_under_load BUILD_DIR [N] bri_wine_e2e N times in a row (default 5) with
+#                                         stress-ng --cpu 2 running beside it: a check by hand
+#                                         that the rig's waits hold on a loaded machine
 #
 # Wine's output always goes to files: background Wine processes would hold a pipe open.
 
@@ -94,6 +97,27 @@ bri_wine_e2e() {
     BRI_BRISIM="$build/sim/brisim.exe" BRI_RELAY_PROBE="$build/sim/relay/relay_probe.exe" \
     python3 tests/e2e/runner.py --out "$rig/results" "${prefixes[@]}" || status=1
   bri_wine_rig_down "$rig"
+  return $status
+}
+
+bri_wine_e2e_under_load() {
+  local build=$1 runs=${2:-5} run started stress status=0
+  command -v stress-ng >/dev/null || { echo "wine e2e under load: stress-ng is not installed"; return 1; }
+  stress-ng --cpu 2 --quiet &
+  stress=$!
+  for ((run = 1; run <= runs; run++)); do
+    echo "wine e2e under load: run $run of $runs"
+    started=$SECONDS
+    if ! bri_wine_e2e "$build"; then
+      echo "wine e2e under load: run $run failed after $((SECONDS - started)) s"
+      status=1
+      break
+    fi
+    echo "wine e2e under load: run $run passed in $((SECONDS - started)) s"
+  done
+  kill "$stress" 2>/dev/null || true
+  wait "$stress" 2>/dev/null || true
+  [ $status -ne 0 ] || echo "wine e2e under load: $runs runs passed in a row"
   return $status
 }
 
