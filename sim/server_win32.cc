@@ -5,12 +5,15 @@
 // the server can wake its connection threads, wait for them and end with status 0.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <list>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "connections.h"
 #include "server.h"
@@ -59,22 +62,52 @@ BOOL WINAPI OnControl(DWORD event) {
 
 // Waits for an overlapped operation on handle, or for the stop event (the operation is then
 // cancelled and waited for, so that its buffer and OVERLAPPED may go). Bytes moved, or -1.
+// An operation that completed at once is not waited for: under Wine every wait is a round trip
+// to the wineserver, and a request already costs several of those on its way through the relay.
 long long Await(HANDLE handle, OVERLAPPED* ov, BOOL started) {
-  if (!started && GetLastError() != ERROR_IO_PENDING) return -1;
+  DWORD moved = 0;
+  if (started) return GetOverlappedResult(handle, ov, &moved, FALSE) ? static_cast<long long>(moved) : -1;
+  if (GetLastError() != ERROR_IO_PENDING) return -1;
   const HANDLE waits[2] = {ov->hEvent, stop_event};
   const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
   if (which != WAIT_OBJECT_0) CancelIoEx(handle, ov);
-  DWORD moved = 0;
   if (!GetOverlappedResult(handle, ov, &moved, TRUE)) return -1;
   return which == WAIT_OBJECT_0 ? static_cast<long long>(moved) : -1;
 }
 
+constexpr DWORD kPipeBuffer = 64 * 1024;
+
+// One connection's end of the pipe. Reads go through a buffer: a read takes whatever the relay
+// has sent (a request's header and its bytes come in one write), so that a request costs one read
+// instead of one for the header and one for the rest.
 class PipeStream : public Stream {
  public:
-  explicit PipeStream(HANDLE pipe) : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  explicit PipeStream(HANDLE pipe)
+      : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), buffer_(kPipeBuffer) {}
 
   bool ReadExact(std::uint8_t* data, std::size_t size) override {
-    return MoveAll(data, size, [this](std::uint8_t* p, std::size_t n) { return Transfer(p, n, false); });
+    while (size > 0) {
+      if (next_ == end_) {
+        // A large read with nothing buffered goes straight to the caller.
+        if (size >= buffer_.size()) {
+          const long long n = Transfer(data, size, false);
+          if (n <= 0) return false;
+          data += n;
+          size -= static_cast<std::size_t>(n);
+          continue;
+        }
+        const long long n = Transfer(buffer_.data(), buffer_.size(), false);
+        if (n <= 0) return false;
+        next_ = 0;
+        end_ = static_cast<std::size_t>(n);
+      }
+      const std::size_t take = std::min(size, end_ - next_);
+      std::memcpy(data, buffer_.data() + next_, take);
+      next_ += take;
+      data += take;
+      size -= take;
+    }
+    return true;
   }
 
   bool WriteAll(const std::uint8_t* data, std::size_t size) override {
@@ -83,21 +116,22 @@ class PipeStream : public Stream {
   }
 
  private:
+  // ReadFile and WriteFile reset the event themselves when they start.
   long long Transfer(std::uint8_t* data, std::size_t size, bool write) {
     if (!event_.valid()) return -1;
     const DWORD chunk = size > 0x100000u ? 0x100000u : static_cast<DWORD>(size);
     OVERLAPPED ov{};
     ov.hEvent = event_.get();
-    ResetEvent(ov.hEvent);
     const BOOL started = write ? WriteFile(pipe_, data, chunk, nullptr, &ov) : ReadFile(pipe_, data, chunk, nullptr, &ov);
     return Await(pipe_, &ov, started);
   }
 
   HANDLE pipe_;
   Handle event_;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t next_ = 0;  // buffer_[next_, end_) is read but not yet taken
+  std::size_t end_ = 0;
 };
-
-constexpr DWORD kPipeBuffer = 64 * 1024;
 
 HANDLE NewInstance(const std::string& name, bool first) {
   DWORD open_mode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
@@ -168,7 +202,12 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
     }
     if (!client) continue;
 
-    // The connected instance goes to its thread; a fresh one waits for the next client.
+    // A fresh instance is made before the connected one goes to its thread: while no instance
+    // listens, a client that opens the pipe is turned away (the relay waits a while for one), and
+    // starting a thread can take long on a loaded machine.
+    Handle connected(listening.Release());
+    listening.Reset(NewInstance(name, false));
+    const DWORD new_instance_error = listening.valid() ? 0 : GetLastError();
     const std::uint64_t number = sim.NextConnection();
     StartConnection(
         conns,
@@ -177,11 +216,9 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
           RunSession(stream, sim, number);
           DisconnectNamedPipe(c.endpoint.get());
         },
-        listening.Release());
-
-    listening.Reset(NewInstance(name, false));
+        connected.Release());
     if (!listening.valid()) {
-      std::fprintf(stderr, "brisim: cannot make a new instance of %s (%lu)\n", name.c_str(), GetLastError());
+      std::fprintf(stderr, "brisim: cannot make a new instance of %s (%lu)\n", name.c_str(), new_instance_error);
       status = 1;
       break;
     }

@@ -25,7 +25,7 @@
 #define RELAY_TAG 0x79616c52u /* 'Rlay' */
 #define RELAY_NAME_MAX 64     /* characters of a device or pipe name */
 #define REPLY_TIMEOUT_MS 5000
-#define CONNECT_TIMEOUT_MS 2000
+#define CONNECT_TIMEOUT_MS 5000 /* as long as a reply may take: a loaded server makes its next instance late */
 
 typedef struct {
   WCHAR device_chars[RELAY_NAME_MAX + 1];
@@ -37,11 +37,16 @@ typedef struct {
   BOOLEAN link_made;
 } RELAY_DEVICE;
 
+#define REQUEST_HEADER_SIZE 16u
+
 /* What one opened handle owns: its connection to the pipe. */
 typedef struct {
   KMUTEX lock; /* one request at a time on the connection */
   HANDLE pipe; /* NULL while not connected */
   HANDLE event;
+  /* A request's header and bytes, put together so that they go out in one write: every
+     operation on the pipe is a round trip through the system (under Wine, the wineserver). */
+  UCHAR* request;
 } RELAY_OPEN;
 
 DRIVER_INITIALIZE DriverEntry;
@@ -165,14 +170,14 @@ static NTSTATUS Connect(RELAY_DEVICE* dev, RELAY_OPEN* open) {
 }
 
 /* Moves up to length bytes; STATUS_IO_TIMEOUT when nothing moves within the time limit (the
-   operation is then cancelled and waited for, so the buffer is no longer in use on return). */
+   operation is then cancelled and waited for, so the buffer is no longer in use on return).
+   Reading and writing reset the event themselves when they start. */
 static NTSTATUS Transfer(RELAY_OPEN* open, BOOLEAN write, PVOID data, ULONG length, ULONG* moved) {
   IO_STATUS_BLOCK iosb;
   NTSTATUS status;
   *moved = 0;
   iosb.Status = STATUS_PENDING;
   iosb.Information = 0;
-  ZwClearEvent(open->event);
   if (write) {
     status = ZwWriteFile(open->pipe, open->event, NULL, NULL, &iosb, data, length, NULL, NULL);
   } else {
@@ -224,7 +229,7 @@ static BOOLEAN ConnectionWasClosed(NTSTATUS status) {
 
 /* One request and its reply. On success *returned bytes of block are the reply. */
 static NTSTATUS Exchange(RELAY_DEVICE* dev, RELAY_OPEN* open, UCHAR* block, ULONG* returned) {
-  UCHAR header[16];
+  UCHAR* header = open->request;
   UCHAR reply[12];
   ULONG in_sent = RELAY_BLOCK_SIZE;
   ULONG moved = 0, ok, reply_returned, out_sent;
@@ -243,15 +248,15 @@ static NTSTATUS Exchange(RELAY_DEVICE* dev, RELAY_OPEN* open, UCHAR* block, ULON
     if (!NT_SUCCESS(status)) return status;
     fresh = TRUE;
   }
-  status = TransferAll(open, TRUE, header, sizeof(header), &moved);
+  RtlCopyMemory(header + REQUEST_HEADER_SIZE, block, in_sent);
+  status = TransferAll(open, TRUE, header, REQUEST_HEADER_SIZE + in_sent, &moved);
   if (!NT_SUCCESS(status) && moved == 0 && !fresh && ConnectionWasClosed(status)) {
     /* The server closed this connection before the request: nothing of it went out. */
     Disconnect(open);
     status = Connect(dev, open);
     if (!NT_SUCCESS(status)) return status;
-    status = TransferAll(open, TRUE, header, sizeof(header), &moved);
+    status = TransferAll(open, TRUE, header, REQUEST_HEADER_SIZE + in_sent, &moved);
   }
-  if (NT_SUCCESS(status)) status = TransferAll(open, TRUE, block, in_sent, &moved);
   if (NT_SUCCESS(status)) status = TransferAll(open, FALSE, reply, sizeof(reply), &moved);
   if (!NT_SUCCESS(status)) goto broken;
 
@@ -287,6 +292,7 @@ static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 static void FreeOpen(RELAY_OPEN* open) {
   Disconnect(open);
   if (open->event != NULL) ZwClose(open->event);
+  if (open->request != NULL) ExFreePoolWithTag(open->request, RELAY_TAG);
   ExFreePoolWithTag(open, RELAY_TAG);
 }
 
@@ -302,6 +308,11 @@ static NTSTATUS DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
   if (open == NULL) return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
   RtlZeroMemory(open, sizeof(*open));
   KeInitializeMutex(&open->lock, 0);
+  open->request = (UCHAR*)ExAllocatePoolWithTag(NonPagedPool, REQUEST_HEADER_SIZE + RELAY_BLOCK_SIZE, RELAY_TAG);
+  if (open->request == NULL) {
+    FreeOpen(open);
+    return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+  }
   InitializeObjectAttributes(&attributes, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
   status = ZwCreateEvent(&open->event, EVENT_ALL_ACCESS, &attributes, NotificationEvent, FALSE);
   if (!NT_SUCCESS(status)) {
