@@ -129,12 +129,25 @@ class Sim:
         for proc in self.procs:
             if WINE and proc.poll() is not None and hasattr(proc, "bri_wine"):
                 print(self._wine_report(proc, "ended during the test"), file=sys.stderr, flush=True)
+        failure = None
         for device in self.wine_devices:
-            wine_rig.device_down(WRAP, device)
+            try:
+                wine_rig.device_down(WRAP, device)
+            except (RuntimeError, subprocess.TimeoutExpired) as e:
+                failure = failure or e  # the simulators are still stopped; then it is said
         self.wine_devices = []
         if WINE:
             wine_rig.restore_versions(WRAP)
         for proc in self.procs:
+            if proc.poll() is None and hasattr(proc, "bri_wine"):
+                # Ctrl-C: brisim.exe closes its pipe itself and the pipe is gone once the process
+                # is. A process killed from outside leaves its pipe for the wineserver to close a
+                # moment later, and the next simulator of the device could still find it there.
+                proc.send_signal(signal.SIGINT)
+                try:
+                    proc.wait(10)
+                except subprocess.TimeoutExpired:
+                    pass
             if proc.poll() is None:
                 proc.terminate()
                 try:
@@ -146,6 +159,8 @@ class Sim:
                 if stream:
                     stream.close()
         self.procs = []
+        if failure is not None:
+            raise failure
 
     def env(self, **extra):
         env = dict(os.environ)

@@ -123,7 +123,12 @@ def device_up(wrap, device):
 
 
 def device_down(wrap, device):
-    _wine(wrap, ["net", "stop", service_name(device)], "net stop")
+    """Stops the device's relay service. A relay left running would keep the device present for
+    the next case, which expects it gone unless a simulator serves it: that is said here."""
+    status, text = _wine(wrap, ["net", "stop", service_name(device)], "net stop")
+    if status != 0 and "not active" not in text:
+        raise RuntimeError("relay for %s did not stop (%s): %s" % (device, relay_state(wrap, device),
+                                                                    " ".join(text.split())))
 
 
 def relay_state(wrap, device):
