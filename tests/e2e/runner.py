@@ -130,7 +130,8 @@ def main():
     for var in ("BRI_LAPMON", "BRI_LINESTAT", "BRI_BRISIM", "BRI_RELAY_PROBE"):
         if os.environ.get(var) and os.path.exists(os.environ[var]):
             os.environ[var] = os.path.abspath(os.environ[var])
-    wine = os.path.basename((os.environ.get("BRI_WRAP") or " ").split()[0]).startswith("wine")
+    wrap = (os.environ.get("BRI_WRAP") or "").split()
+    wine = bool(wrap) and os.path.basename(wrap[0]).startswith("wine")
     if wine and not args.prefix:
         parser.error("under Wine at least one --prefix made by the rig is needed")
     slots = queue.Queue()
