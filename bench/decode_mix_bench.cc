@@ -1,4 +1,4 @@
-// DecodeTraceFrame over the frame mix of the tshark cross-check (the capture that
+// FormatTraceFrame over the frame mix of the tshark cross-check (the capture that
 // tests/e2e/lapd_capture.py writes for it), every view on, output collected and discarded.
 #include <benchmark/benchmark.h>
 

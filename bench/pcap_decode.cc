@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include <pcap/pcap.h>
@@ -27,7 +26,6 @@
 #include "common/console.h"
 #include "decode/frame_display.h"
 #include "decode/trace_entry.h"
-#include "decode/view_flags.h"
 
 namespace {
 
@@ -58,15 +56,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pcap_decode: link type %d carries no LAPD frames\n", linkType);
     return 1;
   }
-  ShowRaw = 1;
-  ShowL2 = 1;
-  ShowL3 = 1;
-
-  std::optional<ConsoleCapture> capture;
-  if (buffered) capture.emplace();
-  const auto flush = [&capture] {
-    const std::string text = capture->Take();
+  std::string text;
+  const auto flush = [&text] {
     std::fwrite(text.data(), 1, text.size(), stdout);
+    text.clear();
   };
 
   std::array<std::uint8_t, kTraceEntrySize> entry{};
@@ -92,7 +85,9 @@ int main(int argc, char** argv) {
     WriteLE32(e, kDirectionOffset, direction);
     WriteLE32(e, kFrameLengthOffset, static_cast<std::uint32_t>(record.size()));
     for (std::size_t i = 0; i < record.size(); ++i) entry[kFrameDataOffset + i] = record[i];
-    DecodeTraceFrame(lineName, TraceEntryBytes(entry));
+    if (!buffered) text.clear();
+    FormatTraceFrame(text, lineName, TraceEntryBytes(entry), ViewSwitches{});
+    if (!buffered) ConsoleWrite(text);
     ++frames;
     if (buffered && frames % 128 == 0) flush();
   }

@@ -1,86 +1,56 @@
 #include "decode/frame_display.h"
 
 #include <algorithm>
-#include <atomic>
 
 #include "common/console.h"
-#include "decode/q921.h"
 #include "decode/hex_text.h"
+#include "decode/q921.h"
 #include "decode/q931.h"
-#include "decode/view_flags.h"
 
 namespace {
 
-constexpr std::size_t kNetworkIndent = 39;
-constexpr char kSpaces[kNetworkIndent + 1] = "                                       ";
-static_assert(sizeof kSpaces == kNetworkIndent + 1 && kSpaces[kNetworkIndent - 1] == ' ');
-
 constexpr int kRawOctetsPerRow = 9;
 
-bool ViewOn(const std::atomic<std::int32_t>& flag) { return flag.load(std::memory_order_relaxed) != 0; }
-
-}  // namespace
-
-std::int32_t ClampFrameLength(std::int32_t frameLength) {
-  return std::clamp<std::int32_t>(frameLength, 0, static_cast<std::int32_t>(kFrameDataSize));
-}
-
-const char* Indentation(std::uint32_t direction) { return direction != 0 ? kSpaces : ""; }
-
-void AppendFrameEndsEarly(std::string& text, const char* indent) {
-  AppendF(text, "%s  Frame ends early\n", indent);
-}
-
-std::string FormatTimeStamp(std::uint32_t direction, const SystemTime& local, const char* lineName) {
-  std::string text;
-  AppendF(text, "\n%s%2.2d:%2.2d:%2.2d:%2.2d ", Indentation(direction), local.hour, local.minute,
-          local.second, local.milliseconds);
-  AppendF(text, "%s ", lineName != nullptr ? lineName : "");
-  AppendF(text, "(%s)\n", direction != 0 ? "N" : "T");
+// Where the text of a view that is off goes: it is decoded all the same and then dropped.
+std::string& DiscardedText() {
+  thread_local std::string text;
+  text.clear();
   return text;
 }
 
-void ShowTimeStamp(std::uint32_t direction, std::uint64_t timeStamp, const char* lineName) {
-  SystemTime local;
-  // A time the system cannot convert shows as 00:00:00:00.
-  if (!PlatFileTimeToLocal(timeStamp, &local)) local = SystemTime{};
-  ConsoleWrite(FormatTimeStamp(direction, local, lineName));
+// The time-stamp rule: the first view shown for a frame puts the time-stamp line above its text.
+void ShowTimeStampOnce(DecodeContext* context, std::string& out, std::uint32_t direction,
+                       const char* lineName) {
+  if (context->stampShown != 0) return;
+  AppendTimeStamp(out, direction, context->timeStamp, lineName);
+  context->stampShown = 1;
 }
 
-std::string FormatRawFrame(std::uint32_t direction, ByteSpan frame) {
-  const char* indent = Indentation(direction);
-  std::string text;
-  text.reserve(64 + frame.size() * 3 + (frame.size() / kRawOctetsPerRow + 1) * (kNetworkIndent + 3));
-  AppendF(text, "%sRawFrame\n%s  ", indent, indent);
-  int column = 0;
-  for (const std::uint8_t octet : frame) {
-    if (column == kRawOctetsPerRow) {
-      text += '\n';
-      text += indent;
-      text += "  ";
-      column = 0;
-    }
-    AppendHexOctet(text, octet, false);  // "%02x "
-    text += ' ';
-    ++column;
-  }
-  text += '\n';
-  return text;
-}
-
-void ShowRawFrame(DecodeContext* context, const char* lineName, std::uint64_t timeStamp,
+// The raw view of the whole frame, when shown. Consumes nothing.
+void ShowRawFrame(DecodeContext* context, std::string& out, bool shown, const char* lineName,
                   std::uint32_t direction, ByteSpan frame) {
-  if (!ViewOn(ShowRaw)) return;
-  if (context->stampShown == 0) {
-    ShowTimeStamp(direction, timeStamp, lineName);
-    context->stampShown = 1;
-  }
-  std::string text = FormatRawFrame(direction, frame);
-  // The key may have switched the view off meanwhile.
-  if (ViewOn(ShowRaw)) ConsoleWrite(text);
+  if (!shown) return;
+  ShowTimeStampOnce(context, out, direction, lineName);
+  AppendRawFrame(out, direction, frame);
 }
 
-void DecodeTraceFrame(const char* lineName, TraceEntryBytes entry) {
+// The Q.921 view: always decodes and consumes; its text goes to out only when shown.
+void ShowLapdFrame(DecodeContext* context, std::string& out, bool shown, const char* lineName,
+                   std::uint8_t sapi, std::uint8_t tei, std::uint32_t direction, char crLetter) {
+  if (shown) ShowTimeStampOnce(context, out, direction, lineName);
+  AppendLapdFrame(shown ? out : DiscardedText(), context->frameLength >= 2, sapi, tei, direction, crLetter,
+                  context->remaining, context->cursor);
+}
+
+// The Q.931 view: always decodes and consumes; its text goes to out only when shown.
+void ShowL3Frame(DecodeContext* context, std::string& out, bool shown, const char* lineName, std::uint8_t sapi,
+                 std::uint32_t direction) {
+  if (shown) ShowTimeStampOnce(context, out, direction, lineName);
+  AppendL3Frame(shown ? out : DiscardedText(), sapi, direction, context->remaining, context->cursor);
+}
+
+template <typename ViewOn>
+void DecodeTraceFrame(std::string& out, const char* lineName, TraceEntryBytes entry, ViewOn viewOn) {
   const ByteSpan record(entry);
   std::uint64_t timeStamp = 0;
   ReadLE64(record, kTimeStampOffset, &timeStamp);
@@ -88,6 +58,7 @@ void DecodeTraceFrame(const char* lineName, TraceEntryBytes entry) {
   const std::int32_t frameLength =
       ClampFrameLength(static_cast<std::int32_t>(GetLE32(record, kFrameLengthOffset)));
   const ByteSpan frame = record.subspan(kFrameDataOffset, static_cast<std::size_t>(frameLength));
+  if (lineName == nullptr) lineName = "";
 
   DecodeContext context;
   context.stampShown = 0;
@@ -107,15 +78,72 @@ void DecodeTraceFrame(const char* lineName, TraceEntryBytes entry) {
   const std::uint32_t crBit = (a1 >> 1) & 1U;
   const char crLetter = crBit == (direction & 1U) ? 'C' : 'R';
 
-  ShowRawFrame(&context, lineName, timeStamp, direction, frame);
+  ShowRawFrame(&context, out, viewOn(TraceView::kRaw), lineName, direction, frame);
 
   const std::int32_t addressOctets = std::min<std::int32_t>(2, context.remaining);
   context.cursor += addressOctets;
   context.remaining -= addressOctets;
 
-  ShowLapdFrame(&context, lineName, timeStamp, sapi, tei, direction, crLetter, context.remaining,
-                context.cursor);
-  if (context.remaining != 0) {
-    ShowL3Frame(&context, lineName, timeStamp, sapi, direction, context.remaining, context.cursor);
+  ShowLapdFrame(&context, out, viewOn(TraceView::kL2), lineName, sapi, tei, direction, crLetter);
+  if (context.remaining != 0) ShowL3Frame(&context, out, viewOn(TraceView::kL3), lineName, sapi, direction);
+}
+
+}  // namespace
+
+void AppendTimeStamp(std::string& out, std::uint32_t direction, std::uint64_t timeStamp, const char* lineName) {
+  SystemTime local;
+  // A time the system cannot convert shows as 00:00:00:00.
+  if (!PlatFileTimeToLocal(timeStamp, &local)) local = SystemTime{};
+  AppendF(out, "\n%s%2.2d:%2.2d:%2.2d:%2.2d ", Indentation(direction), local.hour, local.minute,
+          local.second, local.milliseconds);
+  AppendF(out, "%s ", lineName != nullptr ? lineName : "");
+  AppendF(out, "(%s)\n", direction != 0 ? "N" : "T");
+}
+
+std::string FormatTimeStamp(std::uint32_t direction, std::uint64_t timeStamp, const char* lineName) {
+  std::string text;
+  AppendTimeStamp(text, direction, timeStamp, lineName);
+  return text;
+}
+
+void AppendRawFrame(std::string& text, std::uint32_t direction, ByteSpan frame) {
+  const char* indent = Indentation(direction);
+  AppendF(text, "%sRawFrame\n%s  ", indent, indent);
+  int column = 0;
+  for (const std::uint8_t octet : frame) {
+    if (column == kRawOctetsPerRow) {
+      text += '\n';
+      text += indent;
+      text += "  ";
+      column = 0;
+    }
+    AppendHexOctet(text, octet, false);  // "%02x "
+    text += ' ';
+    ++column;
   }
+  text += '\n';
+}
+
+std::string FormatRawFrame(std::uint32_t direction, ByteSpan frame) {
+  std::string text;
+  AppendRawFrame(text, direction, frame);
+  return text;
+}
+
+void FormatTraceFrame(std::string& out, const char* lineName, TraceEntryBytes entry, ViewSwitches views) {
+  DecodeTraceFrame(out, lineName, entry, [views](TraceView view) {
+    switch (view) {
+      case TraceView::kRaw:
+        return views.raw;
+      case TraceView::kL2:
+        return views.l2;
+      case TraceView::kL3:
+        return views.l3;
+    }
+    return false;
+  });
+}
+
+void FormatTraceFrame(std::string& out, const char* lineName, TraceEntryBytes entry, ViewSwitchReader viewOn) {
+  DecodeTraceFrame(out, lineName, entry, viewOn);
 }

@@ -1,13 +1,11 @@
 #include "decode/q921.h"
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdio>
 
 #include "common/bytes.h"
 #include "common/console.h"
-#include "decode/view_flags.h"
 
 namespace {
 
@@ -64,12 +62,11 @@ const char* MdlFrameName(std::uint16_t messageType) {
   return "<mdl-?}";
 }
 
-std::string FormatLapdFrame(bool addressComplete, std::uint8_t sapi, std::uint8_t tei,
-                            std::uint32_t direction, char crLetter, std::int32_t& remaining,
-                            const std::uint8_t*& cursor) {
+void AppendLapdFrame(std::string& text, bool addressComplete, std::uint8_t sapi, std::uint8_t tei,
+                     std::uint32_t direction, char crLetter, std::int32_t& remaining,
+                     const std::uint8_t*& cursor) {
   const char* indent = Indentation(direction);
   const ByteSpan rest(cursor, static_cast<std::size_t>(remaining > 0 ? remaining : 0));
-  std::string text;
   AppendF(text, "%sQ.921 Decode\n", indent);
 
   std::size_t consumed = 0;
@@ -124,17 +121,12 @@ std::string FormatLapdFrame(bool addressComplete, std::uint8_t sapi, std::uint8_
   }
   cursor += consumed;
   remaining = static_cast<std::int32_t>(rest.size() - consumed);
-  return text;
 }
 
-void ShowLapdFrame(DecodeContext* context, const char* lineName, std::uint64_t timeStamp, std::uint8_t sapi,
-                   std::uint8_t tei, std::uint32_t direction, char crLetter, std::int32_t& remaining,
-                   const std::uint8_t*& cursor) {
-  if (ShowL2.load(std::memory_order_relaxed) != 0 && context->stampShown == 0) {
-    ShowTimeStamp(direction, timeStamp, lineName);
-    context->stampShown = 1;
-  }
-  const std::string text =
-      FormatLapdFrame(context->frameLength >= 2, sapi, tei, direction, crLetter, remaining, cursor);
-  if (ShowL2.load(std::memory_order_relaxed) != 0) ConsoleWrite(text);
+std::string FormatLapdFrame(bool addressComplete, std::uint8_t sapi, std::uint8_t tei,
+                            std::uint32_t direction, char crLetter, std::int32_t& remaining,
+                            const std::uint8_t*& cursor) {
+  std::string text;
+  AppendLapdFrame(text, addressComplete, sapi, tei, direction, crLetter, remaining, cursor);
+  return text;
 }

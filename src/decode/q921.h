@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "decode/frame_display.h"
+#include "decode/view_text.h"
 
 // Name of a U frame, keyed by its control octet without the P/F bit: a constant string, or
 // "U-%2.2X" in the lookup's own buffer (`RetBuffer`), which the next unknown key overwrites.
@@ -14,15 +14,14 @@ const char* UFrameName(std::uint16_t key);
 const char* MdlFrameName(std::uint16_t messageType);
 
 // Decodes the control field (and, on SAPI 63, the TEI management message) that starts at cursor
-// and returns the view's text. Advances cursor and lowers remaining past the consumed octets.
-// addressComplete is false when the frame ended inside its two address octets; the view then
-// shows no address and consumes whatever is left.
+// and appends the view's text to out. Advances cursor and lowers remaining past the consumed
+// octets. addressComplete is false when the frame ended inside its two address octets; the view
+// then shows no address and consumes whatever is left.
+void AppendLapdFrame(std::string& out, bool addressComplete, std::uint8_t sapi, std::uint8_t tei,
+                     std::uint32_t direction, char crLetter, std::int32_t& remaining,
+                     const std::uint8_t*& cursor);
+
+// The same text as a string of its own.
 std::string FormatLapdFrame(bool addressComplete, std::uint8_t sapi, std::uint8_t tei,
                             std::uint32_t direction, char crLetter, std::int32_t& remaining,
                             const std::uint8_t*& cursor);
-
-// The Q.921 view: always decodes and consumes, prints (time-stamp line first, if no view has
-// printed it yet) only when ShowL2 is on.
-void ShowLapdFrame(DecodeContext* context, const char* lineName, std::uint64_t timeStamp, std::uint8_t sapi,
-                   std::uint8_t tei, std::uint32_t direction, char crLetter, std::int32_t& remaining,
-                   const std::uint8_t*& cursor);

@@ -1,14 +1,12 @@
 #include "decode/q931.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstddef>
 
 #include "common/bytes.h"
 #include "common/console.h"
 #include "decode/hex_text.h"
 #include "decode/q931_names.h"
-#include "decode/view_flags.h"
 
 namespace {
 
@@ -167,12 +165,10 @@ bool AppendElements(std::string& text, const char* indent, ByteSpan message, std
 
 }  // namespace
 
-std::string FormatL3Frame(std::uint8_t sapi, std::uint32_t direction, std::int32_t& remaining,
-                          const std::uint8_t*& cursor) {
+void AppendL3Frame(std::string& text, std::uint8_t sapi, std::uint32_t direction, std::int32_t& remaining,
+                   const std::uint8_t*& cursor) {
   const char* indent = Indentation(direction);
   const ByteSpan message(cursor, static_cast<std::size_t>(remaining > 0 ? remaining : 0));
-  std::string text;
-  text.reserve(256 + message.size() * 8);
   AppendF(text, "%sQ.931 Decode\n", indent);
 
   std::uint8_t discriminator = 0;
@@ -180,7 +176,7 @@ std::string FormatL3Frame(std::uint8_t sapi, std::uint32_t direction, std::int32
     AppendNotQ931(text, indent, message);
     text += '\n';
     remaining = 0;
-    return text;
+    return;
   }
 
   std::size_t pos = 1;
@@ -195,15 +191,11 @@ std::string FormatL3Frame(std::uint8_t sapi, std::uint32_t direction, std::int32
   text += '\n';  // the view ends with an empty line
   cursor += message.size();
   remaining = 0;
-  return text;
 }
 
-void ShowL3Frame(DecodeContext* context, const char* lineName, std::uint64_t timeStamp, std::uint8_t sapi,
-                 std::uint32_t direction, std::int32_t& remaining, const std::uint8_t*& cursor) {
-  if (ShowL3.load(std::memory_order_relaxed) != 0 && context->stampShown == 0) {
-    ShowTimeStamp(direction, timeStamp, lineName);
-    context->stampShown = 1;
-  }
-  const std::string text = FormatL3Frame(sapi, direction, remaining, cursor);
-  if (ShowL3.load(std::memory_order_relaxed) != 0) ConsoleWrite(text);
+std::string FormatL3Frame(std::uint8_t sapi, std::uint32_t direction, std::int32_t& remaining,
+                          const std::uint8_t*& cursor) {
+  std::string text;
+  AppendL3Frame(text, sapi, direction, remaining, cursor);
+  return text;
 }

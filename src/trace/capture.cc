@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <new>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -88,13 +89,16 @@ void SendDestroy(CommandBlock& block, std::uint32_t handle) {
 // is written without the lock: a console that blocks must not hold up the poll.
 void DrainRing(const char* lineName, TraceRing& ring) {
   std::array<std::uint8_t, kTraceEntrySize> entry{};
+  std::string text;
   while (RingUnread(ring) > 0) {
     {
       std::lock_guard<std::mutex> guard(hThdSem);
       const TraceEntryView slot = RingPeek(ring);
       std::copy(slot.begin(), slot.end(), entry.begin());
     }
-    DecodeTraceFrame(lineName, TraceEntryBytes(entry));
+    text.clear();
+    FormatTraceFrame(text, lineName, TraceEntryBytes(entry), ViewFlagOn);
+    if (!text.empty()) ConsoleWrite(text);
     std::lock_guard<std::mutex> guard(hThdSem);
     RingStepRead(ring);
   }

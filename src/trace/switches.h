@@ -2,13 +2,13 @@
 //
 // They are written by the options, the keyboard thread and the console control handler and read
 // by the poll and decode threads. A late view of a change is harmless, so relaxed atomics are
-// enough; the view switches ShowRaw, ShowL2 and ShowL3 live with the frame display.
+// enough; the view switches ShowRaw, ShowL2 and ShowL3 are in view_flags.h.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
-#include "decode/view_flags.h"
+#include "trace/view_flags.h"
 
 extern std::atomic<std::int32_t> TraceAll;       // "-a": trace every line without asking
 extern std::atomic<std::int32_t> ShowUsageFlag;  // "-?": show the usage screen and end

@@ -10,10 +10,8 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "common/console.h"
 #include "decode/frame_display.h"
 #include "decode/trace_entry.h"
-#include "decode/view_flags.h"
 
 namespace decode_test {
 
@@ -54,28 +52,26 @@ inline Entry MakeEntry(std::uint32_t direction, const std::vector<std::uint8_t>&
   return entry;
 }
 
-// Sets the three view flags for one test and clears them afterwards.
+// The views that Decode shows: none unless a Views object says otherwise.
+inline ViewSwitches& CurrentViews() {
+  static ViewSwitches views{false, false, false};
+  return views;
+}
+
+// Sets the three views for one test and switches them off afterwards.
 class Views {
  public:
-  Views(bool raw, bool l2, bool l3) {
-    ShowRaw = raw ? 1 : 0;
-    ShowL2 = l2 ? 1 : 0;
-    ShowL3 = l3 ? 1 : 0;
-  }
-  ~Views() {
-    ShowRaw = 0;
-    ShowL2 = 0;
-    ShowL3 = 0;
-  }
+  Views(bool raw, bool l2, bool l3) { CurrentViews() = ViewSwitches{raw, l2, l3}; }
+  ~Views() { CurrentViews() = ViewSwitches{false, false, false}; }
   Views(const Views&) = delete;
   Views& operator=(const Views&) = delete;
 };
 
-// Everything DecodeTraceFrame writes for the entry.
+// Everything the frame display shows for the entry.
 inline std::string Decode(const Entry& entry, const char* lineName = "LINE1") {
-  ConsoleCapture capture;
-  DecodeTraceFrame(lineName, TraceEntryBytes(entry));
-  return capture.Take();
+  std::string text;
+  FormatTraceFrame(text, lineName, TraceEntryBytes(entry), CurrentViews());
+  return text;
 }
 
 // The 39 spaces that start every line of a network-side frame.

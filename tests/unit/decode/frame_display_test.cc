@@ -35,17 +35,13 @@ TEST_F(FrameDisplay, TimeStampLine) {
       {0x80000000U, 999, "\n" + kNet + "03:04:05:999 LINE1 (N)\n"},
   };
   for (const Case& c : cases) {
-    ConsoleCapture capture;
-    ShowTimeStamp(c.direction, FileTimeAt(c.milliseconds), "LINE1");
-    EXPECT_EQ(capture.Take(), c.expected) << c.milliseconds;
+    EXPECT_EQ(FormatTimeStamp(c.direction, FileTimeAt(c.milliseconds), "LINE1"), c.expected) << c.milliseconds;
   }
 }
 
 // A capture time the system cannot convert shows as zeros rather than as stale or random digits.
 TEST_F(FrameDisplay, UnconvertibleTimeStampShowsZeros) {
-  ConsoleCapture capture;
-  ShowTimeStamp(0, 0xFFFFFFFFFFFFFFFFULL, "LINE1");
-  EXPECT_EQ(capture.Take(), "\n00:00:00:00 LINE1 (T)\n");
+  EXPECT_EQ(FormatTimeStamp(0, 0xFFFFFFFFFFFFFFFFULL, "LINE1"), "\n00:00:00:00 LINE1 (T)\n");
 }
 
 TEST_F(FrameDisplay, TimeStampFollowsTheLocalZone) {
@@ -53,9 +49,7 @@ TEST_F(FrameDisplay, TimeStampFollowsTheLocalZone) {
   GTEST_SKIP() << "Windows takes the time zone from the system";
 #endif
   decode_test::UseTimeZone("UTC-2");  // two hours east of UTC
-  ConsoleCapture capture;
-  ShowTimeStamp(0, FileTimeAt(7), "L");
-  EXPECT_EQ(capture.Take(), "\n05:04:05:07 L (T)\n");
+  EXPECT_EQ(FormatTimeStamp(0, FileTimeAt(7), "L"), "\n05:04:05:07 L (T)\n");
 }
 
 TEST_F(FrameDisplay, RawRowsOfNine) {
@@ -175,6 +169,39 @@ TEST_F(FrameDisplay, WhichViewsPrint) {
     const Views views(false, true, true);
     EXPECT_EQ(Decode(setup), stamp + l2 + l3);
   }
+}
+
+// The text is appended to what the caller's buffer holds already.
+TEST_F(FrameDisplay, AppendsToTheCallersText) {
+  const auto rr = MakeEntry(0, {0x00, 0x81, 0x01, 0x01});
+  std::string text = "before";
+  FormatTraceFrame(text, "LINE1", TraceEntryBytes(rr), ViewSwitches{false, true, false});
+  EXPECT_EQ(text, "before\n03:04:05:07 LINE1 (T)\nQ.921 Decode\n  Sapi: 00 Tei: 064 C/R: C\n"
+                  "  RR    P/F: F Nr: 000\n");
+}
+
+// With a reader, each view's switch is asked for once, in the order the views are shown, and a
+// switch that changes between two views of a frame counts from the next view on. The Q.931 view
+// is not asked for when the frame has nothing left for it.
+TEST_F(FrameDisplay, SwitchesReadOncePerView) {
+  static std::vector<TraceView> asked;
+  static bool l3On = true;
+  const ViewSwitchReader reader = [](TraceView view) {
+    asked.push_back(view);
+    if (view == TraceView::kL2) l3On = false;  // a key switches the Q.931 view off meanwhile
+    return view != TraceView::kL3 || l3On;
+  };
+  const auto setup = MakeEntry(0, {0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05});
+  std::string text;
+  FormatTraceFrame(text, "LINE1", TraceEntryBytes(setup), reader);
+  EXPECT_EQ(asked, (std::vector<TraceView>{TraceView::kRaw, TraceView::kL2, TraceView::kL3}));
+  EXPECT_EQ(text.find("Q.931"), std::string::npos);
+  EXPECT_NE(text.find("RawFrame\n"), std::string::npos);
+
+  asked.clear();
+  text.clear();
+  FormatTraceFrame(text, "LINE1", TraceEntryBytes(MakeEntry(0, {0x00, 0x81, 0x01, 0x01})), reader);
+  EXPECT_EQ(asked, (std::vector<TraceView>{TraceView::kRaw, TraceView::kL2}));
 }
 
 }  // namespace

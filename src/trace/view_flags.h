@@ -6,6 +6,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include "decode/frame_display.h"
+
 extern std::atomic<std::int32_t> ShowRaw;
 extern std::atomic<std::int32_t> ShowL2;
 extern std::atomic<std::int32_t> ShowL3;
+
+// Whether the view is on now. The frame display asks once per view of each frame, so a key
+// pressed while a frame is shown takes effect from the next view on.
+bool ViewFlagOn(TraceView view);
