@@ -1,8 +1,8 @@
 #include "decode/frame_display.h"
 
 #include <algorithm>
+#include <atomic>
 
-#include "common/console.h"
 #include "decode/hex_text.h"
 #include "decode/q921.h"
 #include "decode/q931.h"
@@ -10,6 +10,46 @@
 namespace {
 
 constexpr int kRawOctetsPerRow = 9;
+
+constexpr std::uint64_t kFileTimeUnitsPerSecond = 10000000;  // 100 ns units
+constexpr std::uint64_t kFileTimeUnitsPerMillisecond = 10000;
+// FILETIME values with the top bit set are no time at all.
+constexpr std::uint64_t kMaxFileTime = 0x7FFFFFFFFFFFFFFFULL;
+
+// Bumped by ForgetLocalTimes: what was converted before belongs to another zone.
+std::atomic<std::uint32_t> LocalZoneGeneration{0};
+
+// One second of capture time as local time, "HH:MM:SS:". Frames come in capture-time order, many
+// to a second, and the conversion to local time is what costs: it is done once per second.
+struct LocalSecond {
+  bool known = false;
+  std::uint32_t generation = 0;
+  std::uint64_t second = 0;  // FILETIME / kFileTimeUnitsPerSecond
+  bool converted = false;    // false: the system could not convert this second
+  char clock[9] = {};
+};
+
+// The local time of the second that holds timeStamp, converted when this thread last converted
+// another second (each thread keeps its own).
+const LocalSecond& LocalSecondOf(std::uint64_t timeStamp) {
+  thread_local LocalSecond cache;
+  const std::uint64_t second = timeStamp / kFileTimeUnitsPerSecond;
+  const std::uint32_t generation = LocalZoneGeneration.load(std::memory_order_relaxed);
+  if (cache.known && cache.second == second && cache.generation == generation) return cache;
+  cache.known = true;
+  cache.second = second;
+  cache.generation = generation;
+  SystemTime local;
+  cache.converted = PlatFileTimeToLocal(second * kFileTimeUnitsPerSecond, &local);
+  std::string clock;
+  for (const std::uint16_t field : {local.hour, local.minute, local.second}) {
+    AppendDecimal(clock, field, 2);
+    clock += ':';
+  }
+  if (clock.size() != sizeof cache.clock) cache.converted = false;  // not a time of day
+  if (cache.converted) std::copy(clock.begin(), clock.end(), cache.clock);
+  return cache;
+}
 
 // Where the text of a view that is off goes: it is decoded all the same and then dropped.
 std::string& DiscardedText() {
@@ -91,14 +131,22 @@ void DecodeTraceFrame(std::string& out, const char* lineName, TraceEntryBytes en
 }  // namespace
 
 void AppendTimeStamp(std::string& out, std::uint32_t direction, std::uint64_t timeStamp, const char* lineName) {
-  SystemTime local;
+  out += '\n';  // "\n%s%2.2d:%2.2d:%2.2d:%2.2d %s (%s)\n"
+  out += Indentation(direction);
   // A time the system cannot convert shows as 00:00:00:00.
-  if (!PlatFileTimeToLocal(timeStamp, &local)) local = SystemTime{};
-  AppendF(out, "\n%s%2.2d:%2.2d:%2.2d:%2.2d ", Indentation(direction), local.hour, local.minute,
-          local.second, local.milliseconds);
-  AppendF(out, "%s ", lineName != nullptr ? lineName : "");
-  AppendF(out, "(%s)\n", direction != 0 ? "N" : "T");
+  const LocalSecond* local = timeStamp <= kMaxFileTime ? &LocalSecondOf(timeStamp) : nullptr;
+  if (local != nullptr && local->converted) {
+    out.append(local->clock, sizeof local->clock);
+    AppendDecimal(out, static_cast<std::uint32_t>((timeStamp / kFileTimeUnitsPerMillisecond) % 1000), 2);
+  } else {
+    out += "00:00:00:00";
+  }
+  out += ' ';
+  out += lineName != nullptr ? lineName : "";
+  out += direction != 0 ? " (N)\n" : " (T)\n";
 }
+
+void ForgetLocalTimes() { LocalZoneGeneration.fetch_add(1, std::memory_order_relaxed); }
 
 std::string FormatTimeStamp(std::uint32_t direction, std::uint64_t timeStamp, const char* lineName) {
   std::string text;
@@ -107,8 +155,11 @@ std::string FormatTimeStamp(std::uint32_t direction, std::uint64_t timeStamp, co
 }
 
 void AppendRawFrame(std::string& text, std::uint32_t direction, ByteSpan frame) {
-  const char* indent = Indentation(direction);
-  AppendF(text, "%sRawFrame\n%s  ", indent, indent);
+  const std::string_view indent = Indentation(direction);
+  text += indent;  // "%sRawFrame\n%s  "
+  text += "RawFrame\n";
+  text += indent;
+  text += "  ";
   int column = 0;
   for (const std::uint8_t octet : frame) {
     if (column == kRawOctetsPerRow) {

@@ -48,6 +48,11 @@ struct DecodeContext {
 // capture time (a FILETIME) shown as local time; a time the system cannot convert as zeros.
 void AppendTimeStamp(std::string& out, std::uint32_t direction, std::uint64_t timeStamp, const char* lineName);
 
+// The time-stamp lines convert the capture time to local time once per second of capture time
+// and keep the result for the other frames of that second. Whoever changes the local time zone
+// while frames are shown calls this, so that the next line converts afresh.
+void ForgetLocalTimes();
+
 // The time-stamp line as a string of its own.
 std::string FormatTimeStamp(std::uint32_t direction, std::uint64_t timeStamp, const char* lineName);
 

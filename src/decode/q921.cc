@@ -2,10 +2,9 @@
 
 #include <array>
 #include <cstddef>
-#include <cstdio>
 
 #include "common/bytes.h"
-#include "common/console.h"
+#include "decode/hex_text.h"
 
 namespace {
 
@@ -44,15 +43,23 @@ constexpr std::size_t kTeiManagementOctets = 5;
 
 char PollFinal(bool bit) { return bit ? 'F' : 'P'; }
 
+// The start of an S or U frame line: the name in five columns and the P/F letter.
+void AppendFrameName(std::string& text, std::string_view indent, const char* name, char pollFinal) {
+  text += indent;
+  text += "  ";
+  AppendPadded(text, name, 5);
+  text += " P/F: ";
+  text += pollFinal;
+}
+
 }  // namespace
 
 const char* UFrameName(std::uint16_t key) {
-  static std::array<char, 32> RetBuffer;
+  static NameBuffer RetBuffer;
   for (const FrameName& entry : kUFrameNames) {
     if (entry.key == key) return entry.name;
   }
-  std::snprintf(RetBuffer.data(), RetBuffer.size(), "U-%2.2X", static_cast<unsigned>(key));
-  return RetBuffer.data();
+  return HexFallbackName(RetBuffer, "U-", key, 2);
 }
 
 const char* MdlFrameName(std::uint16_t messageType) {
@@ -65,14 +72,22 @@ const char* MdlFrameName(std::uint16_t messageType) {
 void AppendLapdFrame(std::string& text, bool addressComplete, std::uint8_t sapi, std::uint8_t tei,
                      std::uint32_t direction, char crLetter, std::int32_t& remaining,
                      const std::uint8_t*& cursor) {
-  const char* indent = Indentation(direction);
+  const std::string_view indent = Indentation(direction);
   const ByteSpan rest(cursor, static_cast<std::size_t>(remaining > 0 ? remaining : 0));
-  AppendF(text, "%sQ.921 Decode\n", indent);
+  text += indent;
+  text += "Q.921 Decode\n";
 
   std::size_t consumed = 0;
   bool endsEarly = !addressComplete;
   if (addressComplete) {
-    AppendF(text, "%s  Sapi: %2.2d Tei: %3.3d C/R: %c\n", indent, sapi, tei, crLetter);
+    text += indent;  // "%s  Sapi: %2.2d Tei: %3.3d C/R: %c\n"
+    text += "  Sapi: ";
+    AppendDecimal(text, sapi, 2);
+    text += " Tei: ";
+    AppendDecimal(text, tei, 3);
+    text += " C/R: ";
+    text += crLetter;
+    text += '\n';
 
     std::uint8_t c1 = 0;
     std::uint8_t c2 = 0;
@@ -80,22 +95,31 @@ void AppendLapdFrame(std::string& text, bool addressComplete, std::uint8_t sapi,
       endsEarly = true;
     } else if ((c1 & 0x01) == 0) {
       if (ReadU8(rest, 1, &c2)) {
-        AppendF(text, "%s  I Frame P/F: %c Ns: %3.3d Nr: %3.3d\n", indent, PollFinal((c2 & 0x01) != 0),
-                c1 >> 1, c2 >> 1);
+        text += indent;  // "%s  I Frame P/F: %c Ns: %3.3d Nr: %3.3d\n"
+        text += "  I Frame P/F: ";
+        text += PollFinal((c2 & 0x01) != 0);
+        text += " Ns: ";
+        AppendDecimal(text, c1 >> 1, 3);
+        text += " Nr: ";
+        AppendDecimal(text, c2 >> 1, 3);
+        text += '\n';
         consumed = 2;
       } else {
         endsEarly = true;
       }
     } else if ((c1 & 0x03) == 0x01) {
       if (ReadU8(rest, 1, &c2)) {
-        AppendF(text, "%s  %-5.5s P/F: %c Nr: %3.3d\n", indent, SFrameNames[(c1 >> 2) & 0x03],
-                PollFinal((c2 & 0x01) != 0), c2 >> 1);
+        AppendFrameName(text, indent, SFrameNames[(c1 >> 2) & 0x03], PollFinal((c2 & 0x01) != 0));
+        text += " Nr: ";  // "%s  %-5.5s P/F: %c Nr: %3.3d\n"
+        AppendDecimal(text, c2 >> 1, 3);
+        text += '\n';
         consumed = 2;
       } else {
         endsEarly = true;
       }
     } else {
-      AppendF(text, "%s  %-5.5s P/F: %c\n", indent, UFrameName(c1 & 0xEF), PollFinal((c1 & 0x10) != 0));
+      AppendFrameName(text, indent, UFrameName(c1 & 0xEF), PollFinal((c1 & 0x10) != 0));
+      text += '\n';  // "%s  %-5.5s P/F: %c\n"
       consumed = 1;
     }
 
@@ -107,7 +131,14 @@ void AppendLapdFrame(std::string& text, bool addressComplete, std::uint8_t sapi,
         const ByteSpan m = rest.subspan(consumed, kTeiManagementOctets);
         const unsigned ri = static_cast<unsigned>(m[1]) * 256U + m[2];
         const unsigned ai = static_cast<unsigned>(m[4]) >> 1;
-        AppendF(text, "%s  %-10.10s Ri: %5.5u Ai: %3.3u\n", indent, MdlFrameName(m[3]), ri, ai);
+        text += indent;  // "%s  %-10.10s Ri: %5.5u Ai: %3.3u\n"
+        text += "  ";
+        AppendPadded(text, MdlFrameName(m[3]), 10);
+        text += " Ri: ";
+        AppendDecimal(text, ri, 5);
+        text += " Ai: ";
+        AppendDecimal(text, ai, 3);
+        text += '\n';
         consumed += kTeiManagementOctets;
       } else {
         endsEarly = true;

@@ -4,7 +4,6 @@
 #include <cstddef>
 
 #include "common/bytes.h"
-#include "common/console.h"
 #include "decode/hex_text.h"
 #include "decode/q931_names.h"
 
@@ -15,9 +14,18 @@ constexpr std::uint8_t kCauseIdentifier = 0x08;
 constexpr int kContentOctetsPerRow = 5;
 constexpr int kNotQ931OctetsFirstRow = 10;
 
+// The start of an element line: the name in brackets, ten columns wide, and the identifier.
+void AppendElementName(std::string& text, std::string_view indent, const char* name, std::uint8_t identifier) {
+  text += indent;
+  text += "  [";
+  AppendPadded(text, name, 10);
+  text += "] ";
+  AppendHexOctet(text, identifier, true);
+}
+
 // Content octets as " xx", five to a row; each further row starts with the indentation and 22
 // spaces, so that its octets stand under those of the element line.
-void AppendContentRows(std::string& text, const char* indent, ByteSpan octets) {
+void AppendContentRows(std::string& text, std::string_view indent, ByteSpan octets) {
   int column = 0;
   for (const std::uint8_t octet : octets) {
     if (column == kContentOctetsPerRow) {
@@ -42,20 +50,29 @@ void AppendContentRows(std::string& text, const char* indent, ByteSpan octets) {
 // A field beyond the element's length shows "Cause ends early" in place of the missing lines.
 // A field beyond the end of the frame ends the detail at once; the caller then says that the
 // frame ends early.
-void AppendCauseDetail(std::string& text, const char* indent, std::size_t length, ByteSpan contents) {
-  const auto causeEndsEarly = [&] { AppendF(text, "%s    Cause ends early\n\n", indent); };
+void AppendCauseDetail(std::string& text, std::string_view indent, std::size_t length, ByteSpan contents) {
+  const auto causeEndsEarly = [&] {
+    text += indent;
+    text += "    Cause ends early\n\n";
+  };
+  const auto detailLine = [&](const char* name) {  // "%s    %s\n"
+    text += indent;
+    text += "    ";
+    text += name;
+    text += '\n';
+  };
 
   if (length < 1) return causeEndsEarly();
   std::uint8_t location = 0;
   if (!ReadU8(contents, 0, &location)) return;
-  AppendF(text, "%s    %s\n", indent, GetGeneralLocation(static_cast<std::uint8_t>(location & 0x0F)));
+  detailLine(GetGeneralLocation(static_cast<std::uint8_t>(location & 0x0F)));
 
   const std::size_t causeIndex = (location & 0x80) != 0 ? 1 : 2;
   if (length <= causeIndex) return causeEndsEarly();
   std::uint8_t cause = 0;
   if (!ReadU8(contents, causeIndex, &cause)) return;
-  AppendF(text, "%s    %s\n", indent, GetCauseClass(static_cast<std::uint8_t>((cause & 0x70) >> 4)));
-  AppendF(text, "%s    %s\n", indent, GetCauseValueInClass(static_cast<std::uint8_t>(cause & 0x7F)));
+  detailLine(GetCauseClass(static_cast<std::uint8_t>((cause & 0x70) >> 4)));
+  detailLine(GetCauseValueInClass(static_cast<std::uint8_t>(cause & 0x7F)));
 
   const std::size_t firstDiagnostic = causeIndex + 1;
   if (length > firstDiagnostic) {
@@ -68,8 +85,11 @@ void AppendCauseDetail(std::string& text, const char* indent, std::size_t length
 
 // An information field that is not Q.931, in hex: ten octets in the first row, nine in each
 // further row.
-void AppendNotQ931(std::string& text, const char* indent, ByteSpan octets) {
-  AppendF(text, "%sNot Q931!\n%s  ", indent, indent);
+void AppendNotQ931(std::string& text, std::string_view indent, ByteSpan octets) {
+  text += indent;
+  text += "Not Q931!\n";
+  text += indent;
+  text += "  ";
   int column = 0;
   for (const std::uint8_t octet : octets) {
     text += "0x";  // "0x%02X "
@@ -126,7 +146,7 @@ bool ReadHeader(ByteSpan message, std::size_t& pos, MessageHeader& header) {
 // A locking shift (0x90-0x97) changes the codeset for the rest of the message; a non-locking shift
 // (0x98-0x9F) names only the element right after it in its codeset. A shift octet is itself named
 // in the codeset active before it.
-bool AppendElements(std::string& text, const char* indent, ByteSpan message, std::size_t pos) {
+bool AppendElements(std::string& text, std::string_view indent, ByteSpan message, std::size_t pos) {
   std::int32_t lockedCodeset = 0;
   std::int32_t nextCodeset = -1;  // codeset of the next element only, after a non-locking shift
   while (pos < message.size()) {
@@ -135,7 +155,8 @@ bool AppendElements(std::string& text, const char* indent, ByteSpan message, std
     nextCodeset = -1;
 
     if ((identifier & 0x80) != 0) {  // single-octet element
-      AppendF(text, "%s  [%-10.10s] %2.2X\n", indent, GetElementName(identifier, codeset), identifier);
+      AppendElementName(text, indent, GetElementName(identifier, codeset), identifier);
+      text += '\n';  // "%s  [%-10.10s] %2.2X\n"
       if ((identifier & 0xF0) == 0x90) {
         if ((identifier & 0x08) != 0) {
           nextCodeset = identifier & 0x07;
@@ -149,8 +170,10 @@ bool AppendElements(std::string& text, const char* indent, ByteSpan message, std
 
     std::uint8_t length = 0;
     if (!ReadU8(message, pos + 1, &length)) return false;
-    AppendF(text, "%s  [%-10.10s] %2.2X (%2.2X)", indent, GetElementName(identifier, codeset), identifier,
-            length);
+    AppendElementName(text, indent, GetElementName(identifier, codeset), identifier);
+    text += " (";  // "%s  [%-10.10s] %2.02X (%2.02X)"
+    AppendHexOctet(text, length, true);
+    text += ')';
     const std::size_t contentStart = pos + 2;
     const ByteSpan contents =
         message.subspan(contentStart, std::min<std::size_t>(length, message.size() - contentStart));
@@ -167,9 +190,10 @@ bool AppendElements(std::string& text, const char* indent, ByteSpan message, std
 
 void AppendL3Frame(std::string& text, std::uint8_t sapi, std::uint32_t direction, std::int32_t& remaining,
                    const std::uint8_t*& cursor) {
-  const char* indent = Indentation(direction);
+  std::string_view indent = Indentation(direction);
   const ByteSpan message(cursor, static_cast<std::size_t>(remaining > 0 ? remaining : 0));
-  AppendF(text, "%sQ.931 Decode\n", indent);
+  text += indent;
+  text += "Q.931 Decode\n";
 
   std::uint8_t discriminator = 0;
   if (sapi != 0 || !ReadU8(message, 0, &discriminator) || discriminator != kQ931Discriminator) {
@@ -183,8 +207,14 @@ void AppendL3Frame(std::string& text, std::uint8_t sapi, std::uint32_t direction
   MessageHeader header;
   bool complete = ReadHeader(message, pos, header);
   if (complete) {
-    AppendF(text, "%s  Crv=%3.3d(%c) %s\n", indent, header.callReference,
-            header.callReferenceFlag ? 'O' : 'T', GetMessageTypeName(header.messageType));
+    text += indent;  // "%s  Crv=%3.3d(%c) %s\n"
+    text += "  Crv=";
+    AppendDecimal(text, header.callReference, 3);
+    text += '(';
+    text += header.callReferenceFlag ? 'O' : 'T';
+    text += ") ";
+    text += GetMessageTypeName(header.messageType);
+    text += '\n';
     complete = AppendElements(text, indent, message, pos);
   }
   if (!complete) AppendFrameEndsEarly(text, indent);

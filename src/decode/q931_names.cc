@@ -2,7 +2,8 @@
 
 #include <array>
 #include <cstddef>
-#include <cstdio>
+
+#include "decode/hex_text.h"
 
 namespace {
 
@@ -233,16 +234,14 @@ static_assert(kCauseValues.size() == 67);
 // clang-format on
 
 // The fallback texts fit the 32-character result buffers.
-constexpr std::size_t kRetBufSize = 32;
-static_assert(sizeof("GeneralLocation-FFFF") <= kRetBufSize);
+static_assert(sizeof("GeneralLocation-FFFF") <= sizeof(NameBuffer));
 
 }  // namespace
 
 const char* GetMessageTypeName(std::uint16_t messageType) {
-  static std::array<char, kRetBufSize> ret_buf;
+  static NameBuffer ret_buf;
   if (const char* name = FindName(kMessageTypes, messageType)) return name;
-  std::snprintf(ret_buf.data(), ret_buf.size(), "MTYPE-%4.4X", static_cast<unsigned>(messageType));
-  return ret_buf.data();
+  return HexFallbackName(ret_buf, "MTYPE-", messageType, 4);  // "MTYPE-%4.4X"
 }
 
 const char* GetElementName(std::uint32_t identifier, std::int32_t codeset) {
@@ -265,22 +264,19 @@ const char* GetElementName(std::uint32_t identifier, std::int32_t codeset) {
 }
 
 const char* GetGeneralLocation(std::uint8_t location) {
-  static std::array<char, kRetBufSize> ret_buf;
+  static NameBuffer ret_buf;
   if (const char* name = FindName(kCauseLocations, location)) return name;
-  std::snprintf(ret_buf.data(), ret_buf.size(), "GeneralLocation-%4.4X", static_cast<unsigned>(location));
-  return ret_buf.data();
+  return HexFallbackName(ret_buf, "GeneralLocation-", location, 4);  // "GeneralLocation-%4.4X"
 }
 
 const char* GetCauseClass(std::uint8_t causeClass) {
-  static std::array<char, kRetBufSize> ret_buf;
+  static NameBuffer ret_buf;
   if (const char* name = FindName(kCauseClasses, causeClass)) return name;
-  std::snprintf(ret_buf.data(), ret_buf.size(), "CauseClass-%4.4X", static_cast<unsigned>(causeClass));
-  return ret_buf.data();
+  return HexFallbackName(ret_buf, "CauseClass-", causeClass, 4);  // "CauseClass-%4.4X"
 }
 
 const char* GetCauseValueInClass(std::uint16_t causeValue) {
-  static std::array<char, kRetBufSize> ret_buf;
+  static NameBuffer ret_buf;
   if (const char* name = FindName(kCauseValues, causeValue)) return name;
-  std::snprintf(ret_buf.data(), ret_buf.size(), "CauseValue-%4.4X", static_cast<unsigned>(causeValue));
-  return ret_buf.data();
+  return HexFallbackName(ret_buf, "CauseValue-", causeValue, 4);  // "CauseValue-%4.4X"
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "decode/trace_entry.h"
 
@@ -15,10 +16,10 @@ inline constexpr std::size_t kNetworkIndent = 39;
 
 // What starts every line of a view: nothing for a user-side frame (direction 0), 39 spaces for a
 // network-side frame, so that the two directions stand in two columns.
-inline const char* Indentation(std::uint32_t direction) {
+inline std::string_view Indentation(std::uint32_t direction) {
   static constexpr char kSpaces[kNetworkIndent + 1] = "                                       ";
   static_assert(sizeof kSpaces == kNetworkIndent + 1 && kSpaces[kNetworkIndent - 1] == ' ');
-  return direction != 0 ? kSpaces : "";
+  return direction != 0 ? std::string_view(kSpaces, kNetworkIndent) : std::string_view();
 }
 
 // FrameLength as the decoders use it: negative counts as 0, more than FrameData holds as 260.
@@ -28,7 +29,7 @@ inline std::int32_t ClampFrameLength(std::int32_t frameLength) {
 
 // The line a view shows where the frame ends before a field that the view needs; the view
 // then consumes the rest of the frame.
-inline void AppendFrameEndsEarly(std::string& text, const char* indent) {
+inline void AppendFrameEndsEarly(std::string& text, std::string_view indent) {
   text += indent;
   text += "  Frame ends early\n";
 }

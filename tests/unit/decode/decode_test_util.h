@@ -26,6 +26,7 @@ inline void UseTimeZone(const char* tz) {
   setenv("TZ", tz, 1);
   tzset();
 #endif
+  ForgetLocalTimes();
 }
 
 inline void UseUtc() { UseTimeZone("UTC0"); }

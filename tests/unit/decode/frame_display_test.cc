@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,6 +51,47 @@ TEST_F(FrameDisplay, TimeStampFollowsTheLocalZone) {
 #endif
   decode_test::UseTimeZone("UTC-2");  // two hours east of UTC
   EXPECT_EQ(FormatTimeStamp(0, FileTimeAt(7), "L"), "\n05:04:05:07 L (T)\n");
+}
+
+// Local time is converted once per second of capture time and kept for the frames of that
+// second: every line still shows what a conversion of its own frame gives, across second
+// boundaries, a change to summer time, times out of order, times that cannot be converted, and a
+// change of zone.
+TEST_F(FrameDisplay, TimeStampsOfManyFramesMatchTheirOwnConversion) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows takes the time zone from the system";
+#endif
+  // The line that the conversion of this one frame gives.
+  const auto expected = [](std::uint64_t fileTime) {
+    SystemTime local;
+    if (!PlatFileTimeToLocal(fileTime, &local)) local = SystemTime{};
+    char text[64];
+    std::snprintf(text, sizeof text, "\n%2.2d:%2.2d:%2.2d:%2.2d L (T)\n", local.hour, local.minute, local.second,
+                  local.milliseconds);
+    return std::string(text);
+  };
+  // 2024-03-31 00:59:59.000 UTC: a second before central Europe moves from 02:00 CET to 03:00 CEST.
+  constexpr std::uint64_t kSecond = 10000000ULL;
+  constexpr std::uint64_t kBeforeSummer = 116444736000000000ULL + 1711846799ULL * kSecond;
+  std::vector<std::uint64_t> times;
+  for (std::uint64_t ms = 0; ms < 2100; ms += 7) times.push_back(kBeforeSummer + ms * 10000ULL);
+  times.push_back(kBeforeSummer - 3 * kSecond);  // back in time
+  times.push_back(kBeforeSummer + 5 * kSecond + 1);
+  times.push_back(0xFFFFFFFFFFFFFFFFULL);  // no time at all
+  times.push_back(kBeforeSummer + 5 * kSecond + 2);
+  times.push_back(0x7FFFFFFFFFFFFFFFULL);  // the last FILETIME: the last second it starts, and beyond
+  times.push_back(0x8000000000000000ULL);
+  times.push_back(0);
+
+  for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "UTC0", "CET-1CEST,M3.5.0,M10.5.0/3"}) {
+    decode_test::UseTimeZone(zone);
+    for (const std::uint64_t t : times) {
+      ASSERT_EQ(FormatTimeStamp(0, t, "L"), expected(t)) << zone << " " << t;
+    }
+  }
+  decode_test::UseTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
+  EXPECT_EQ(FormatTimeStamp(0, kBeforeSummer + 999 * 10000ULL, "L"), "\n01:59:59:999 L (T)\n");
+  EXPECT_EQ(FormatTimeStamp(0, kBeforeSummer + kSecond + 5 * 10000ULL, "L"), "\n03:00:00:05 L (T)\n");
 }
 
 TEST_F(FrameDisplay, RawRowsOfNine) {
