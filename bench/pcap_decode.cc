@@ -1,29 +1,25 @@
-// pcap_decode: decodes every LAPD frame of a capture file with lapmon's frame decoder, all views
-// on, exactly as lapmon prints them, to standard output. It is the decoder core without the
-// driver, the poll or the rings, for measuring the decoder against another decoder on the same
-// frames:
+// pcap_decode: decodes every LAPD frame of a capture file with lapmon's frame display, all views
+// on, and writes the text to standard output the way lapmon's decode thread does: the entries'
+// views collected and written in writes of about 64 KiB (every entry of the file counts as ready).
+// It is lapmon's decode path without the driver, the poll or the rings, for measuring it against
+// another decoder on the same frames:
 //
-//   pcap_decode [--buffered] FILE [LINE_NAME] > /dev/null
-//
-// As lapmon does, every view of every frame goes to standard output as one write. --buffered
-// collects the same text and writes it in blocks of about 64 KiB instead, to tell the cost of the
-// decoding and formatting from the cost of the writes; the bytes written are the same.
+//   pcap_decode FILE [LINE_NAME] > /dev/null
 //
 // Reads pcap and pcapng files of link type 177 (LINUX_LAPD; the direction comes from the
 // pseudo-header) or 203 (LAPD; every frame is taken as the user side's). The file is streamed:
 // one frame in memory at a time. Prints the number of frames decoded on standard error.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <memory>
-#include <string>
 
 #include <pcap/pcap.h>
 
 #include "capture.h"
 #include "common/bytes.h"
-#include "common/console.h"
+#include "common/console_batch.h"
 #include "decode/frame_display.h"
 #include "decode/trace_entry.h"
 
@@ -36,18 +32,25 @@ struct PcapCloser {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int arg = 1;
-  const bool buffered = argc > 1 && std::strcmp(argv[1], "--buffered") == 0;
-  if (buffered) ++arg;
+  const int arg = 1;
   if (argc - arg < 1 || argc - arg > 2) {
-    std::fprintf(stderr, "usage: pcap_decode [--buffered] FILE [LINE_NAME]\n");
+    std::fprintf(stderr, "usage: pcap_decode FILE [LINE_NAME]\n");
     return 2;
   }
   const char* path = argv[arg];
   const char* lineName = argc - arg == 2 ? argv[arg + 1] : "Tessix1 LINE1";
   char err[PCAP_ERRBUF_SIZE] = {};
-  std::unique_ptr<pcap_t, PcapCloser> pcap(pcap_open_offline_with_tstamp_precision(path, PCAP_TSTAMP_PRECISION_NANO, err));
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    std::perror(path);
+    return 1;
+  }
+  // The file is read in large pieces rather than the stream's few kilobytes at a time.
+  static char readBuffer[256 * 1024];
+  std::setvbuf(file, readBuffer, _IOFBF, sizeof readBuffer);
+  std::unique_ptr<pcap_t, PcapCloser> pcap(pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, err));
   if (!pcap) {
+    std::fclose(file);
     std::fprintf(stderr, "pcap_decode: %s\n", err);
     return 1;
   }
@@ -56,11 +59,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pcap_decode: link type %d carries no LAPD frames\n", linkType);
     return 1;
   }
-  std::string text;
-  const auto flush = [&text] {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    text.clear();
-  };
+  ConsoleBatch batch;
+  bool written = true;
 
   std::array<std::uint8_t, kTraceEntrySize> entry{};
   const MutableByteSpan e(entry);
@@ -84,16 +84,17 @@ int main(int argc, char** argv) {
     WriteLE32(e, kTimeStampOffset + 4, static_cast<std::uint32_t>(fileTime >> 32));
     WriteLE32(e, kDirectionOffset, direction);
     WriteLE32(e, kFrameLengthOffset, static_cast<std::uint32_t>(record.size()));
-    for (std::size_t i = 0; i < record.size(); ++i) entry[kFrameDataOffset + i] = record[i];
-    if (!buffered) text.clear();
-    FormatTraceFrame(text, lineName, TraceEntryBytes(entry), ViewSwitches{});
-    if (!buffered) ConsoleWrite(text);
+    std::copy(record.begin(), record.end(), entry.begin() + kFrameDataOffset);
+    FormatTraceFrame(batch.Text(), lineName, TraceEntryBytes(entry), ViewSwitches{});
+    written = batch.EntryDone();
+    if (!written) break;
     ++frames;
-    if (buffered && frames % 128 == 0) flush();
   }
-  if (buffered) {
-    flush();
-    std::fflush(stdout);
+  if (written) written = batch.Flush();
+  if (!written) {
+    std::fprintf(stderr, "pcap_decode: standard output is gone after %llu frames\n",
+                 static_cast<unsigned long long>(frames));
+    return 1;
   }
   if (rc == PCAP_ERROR) {
     std::fprintf(stderr, "pcap_decode: %s after %llu frames\n", pcap_geterr(pcap.get()),

@@ -6,11 +6,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <new>
-#include <string>
 #include <system_error>
 #include <thread>
 
 #include "common/console.h"
+#include "common/console_batch.h"
 #include "common/driver.h"
 #include "decode/frame_display.h"
 #include "platform/platform.h"
@@ -84,21 +84,20 @@ void SendDestroy(CommandBlock& block, std::uint32_t handle) {
   ExecuteCmd(&block);
 }
 
-// Displays every unread entry of one ring, in order. The slot is copied under the ring lock and
-// stays taken until it has been displayed (the poll never writes an unread slot), but the console
-// is written without the lock: a console that blocks must not hold up the poll.
-void DrainRing(const char* lineName, TraceRing& ring) {
+// Displays every unread entry of one ring, in order, into the decode thread's batch. The slot is
+// copied under the ring lock and stays taken until its text has been collected (the poll never
+// writes an unread slot), but the console is written without the lock: a console that blocks
+// must not hold up the poll.
+void DrainRing(const char* lineName, TraceRing& ring, ConsoleBatch& batch) {
   std::array<std::uint8_t, kTraceEntrySize> entry{};
-  std::string text;
   while (RingUnread(ring) > 0) {
     {
       std::lock_guard<std::mutex> guard(hThdSem);
       const TraceEntryView slot = RingPeek(ring);
       std::copy(slot.begin(), slot.end(), entry.begin());
     }
-    text.clear();
-    FormatTraceFrame(text, lineName, TraceEntryBytes(entry), ViewFlagOn);
-    if (!text.empty()) ConsoleWrite(text);
+    FormatTraceFrame(batch.Text(), lineName, TraceEntryBytes(entry), ViewFlagOn);
+    batch.EntryDone();
     std::lock_guard<std::mutex> guard(hThdSem);
     RingStepRead(ring);
   }
@@ -227,11 +226,15 @@ void DoTrace() {
 }
 
 int DecodeTrace() {
+  // The views are collected and written when every entry that was ready has been shown, before
+  // the next wait (or at kConsoleBatchLimit): few writes, each of whole views.
+  ConsoleBatch batch;
   for (;;) {
+    batch.Flush();
     const int index = WaitForAnyTraceEvent(TraceEvent, NumIdd);
     if (index == kEventShutdown) break;
     LineEntry& entry = idd_tbl[static_cast<std::size_t>(index)];
-    if (entry.Ring) DrainRing(entry.Name.data(), *entry.Ring);
+    if (entry.Ring) DrainRing(entry.Name.data(), *entry.Ring, batch);
   }
   return 0;
 }
