@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr int kRawOctetsPerRow = 9;
+constexpr std::size_t kRawOctetsPerRow = 9;
 
 constexpr std::uint64_t kFileTimeUnitsPerSecond = 10000000;  // 100 ns units
 constexpr std::uint64_t kFileTimeUnitsPerMillisecond = 10000;
@@ -160,18 +160,7 @@ void AppendRawFrame(std::string& text, std::uint32_t direction, ByteSpan frame) 
   text += "RawFrame\n";
   text += indent;
   text += "  ";
-  int column = 0;
-  for (const std::uint8_t octet : frame) {
-    if (column == kRawOctetsPerRow) {
-      text += '\n';
-      text += indent;
-      text += "  ";
-      column = 0;
-    }
-    AppendHexOctet(text, octet, false);  // "%02x "
-    text += ' ';
-    ++column;
-  }
+  AppendOctetRows(text, frame, kRawOctetsPerRow, indent, 2, false);  // "%02x "
   text += '\n';
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,35 @@ inline void AppendHexOctet(std::string& text, std::uint8_t octet, bool upperCase
   const char* digits = upperCase ? kUpper : kLower;
   const char pair[2] = {digits[octet >> 4], digits[octet & 0x0F]};
   text.append(pair, 2);
+}
+
+// Appends the octets as lower-case hexadecimal pairs, perRow to a row: each pair followed by a
+// space ("%02x ") or, with spaceFirst, preceded by one (" %2.2x"). Every further row starts with a
+// newline, the indentation and pad spaces. The text is sized once and written in place.
+inline void AppendOctetRows(std::string& text, std::span<const std::uint8_t> octets, std::size_t perRow,
+                            std::string_view indent, std::size_t pad, bool spaceFirst) {
+  constexpr char kLower[] = "0123456789abcdef";
+  if (octets.empty() || perRow == 0) return;
+  const std::size_t breaks = (octets.size() - 1) / perRow;
+  const std::size_t start = text.size();
+  text.resize(start + 3 * octets.size() + breaks * (1 + indent.size() + pad));
+  char* out = text.data() + start;
+  std::size_t column = 0;
+  for (const std::uint8_t octet : octets) {
+    if (column == perRow) {
+      *out++ = '\n';
+      std::memcpy(out, indent.data(), indent.size());
+      out += indent.size();
+      std::memset(out, ' ', pad);
+      out += pad;
+      column = 0;
+    }
+    if (spaceFirst) *out++ = ' ';
+    *out++ = kLower[octet >> 4];
+    *out++ = kLower[octet & 0x0F];
+    if (!spaceFirst) *out++ = ' ';
+    ++column;
+  }
 }
 
 // Appends the value in decimal with at least minDigits digits, leading zeros filling up ("%3.3u",

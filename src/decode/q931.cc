@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::uint8_t kQ931Discriminator = 0x08;
 constexpr std::uint8_t kCauseIdentifier = 0x08;
-constexpr int kContentOctetsPerRow = 5;
+constexpr std::size_t kContentOctetsPerRow = 5;
 constexpr int kNotQ931OctetsFirstRow = 10;
 
 // The start of an element line: the name in brackets, ten columns wide, and the identifier.
@@ -26,18 +26,7 @@ void AppendElementName(std::string& text, std::string_view indent, const char* n
 // Content octets as " xx", five to a row; each further row starts with the indentation and 22
 // spaces, so that its octets stand under those of the element line.
 void AppendContentRows(std::string& text, std::string_view indent, ByteSpan octets) {
-  int column = 0;
-  for (const std::uint8_t octet : octets) {
-    if (column == kContentOctetsPerRow) {
-      text += '\n';
-      text += indent;
-      text.append(22, ' ');
-      column = 0;
-    }
-    text += ' ';  // " %2.2x"
-    AppendHexOctet(text, octet, false);
-    ++column;
-  }
+  AppendOctetRows(text, octets, kContentOctetsPerRow, indent, 22, true);  // " %2.2x"
 }
 
 // The detail of a Cause element: location, class and cause value as text, then the diagnostics,

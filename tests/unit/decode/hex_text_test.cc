@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/console.h"
 
@@ -44,6 +45,27 @@ TEST(TextPieces, HexOctetAndFallbackNamesAsPrintf) {
               FormatF("U-%2.2X", value));
     EXPECT_EQ(std::string(HexFallbackName(buffer, "GeneralLocation-", static_cast<std::uint16_t>(value), 4)),
               FormatF("GeneralLocation-%4.4X", value));
+  }
+}
+
+// Rows of octets against the same rows built one printf piece at a time.
+TEST(TextPieces, OctetRowsAsPrintf) {
+  const std::string indent(39, ' ');
+  for (const std::size_t count : {0U, 1U, 4U, 5U, 6U, 9U, 10U, 19U, 260U}) {
+    std::vector<std::uint8_t> octets(count);
+    for (std::size_t i = 0; i < count; ++i) octets[i] = static_cast<std::uint8_t>(i * 37 + 5);
+    for (const bool spaceFirst : {false, true}) {
+      const std::size_t perRow = spaceFirst ? 5 : 9;
+      const std::size_t pad = spaceFirst ? 22 : 2;
+      std::string expected = "head";
+      for (std::size_t i = 0; i < count; ++i) {
+        if (i != 0 && i % perRow == 0) expected += "\n" + indent + std::string(pad, ' ');
+        expected += spaceFirst ? FormatF(" %2.2x", octets[i]) : FormatF("%02x ", octets[i]);
+      }
+      std::string text = "head";
+      AppendOctetRows(text, octets, perRow, indent, pad, spaceFirst);
+      EXPECT_EQ(text, expected) << count << " " << spaceFirst;
+    }
   }
 }
 
