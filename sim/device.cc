@@ -28,8 +28,10 @@ constexpr std::size_t kEntryNumberOffset = 0;
 constexpr std::size_t kEntryDriverWordOffset = 20;
 static_assert(kEntryNumberOffset + 4 <= kTimeStampOffset);
 static_assert(kEntryDriverWordOffset + 4 <= kFrameLengthOffset && kEntryDriverWordOffset >= kDirectionOffset + 4);
-static_assert(kPayloadOffset + kTraceEntrySize <= kCommandBlockSize);
-static_assert(kPayloadOffset + kAreaRecordSize <= kCommandBlockSize);
+static_assert(kPayloadOffset + kTraceEntrySize <= kDeviceReplyEnd);
+static_assert(kPayloadOffset + kAreaRecordSize <= kDeviceReplyEnd);
+static_assert(kLineNamesOffset + kLineNameSize * kMaxListedLines == kDeviceReplyEnd);
+static_assert(kDeviceReplyEnd <= kCommandBlockSize);
 
 // The area record header word that carries the area number (a driver's own field).
 constexpr std::size_t kAreaNumberOffset = 0;

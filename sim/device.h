@@ -48,6 +48,10 @@ std::string_view OpcodeName(std::uint32_t opcode);
 
 using Block = std::span<std::uint8_t, kCommandBlockSize>;
 
+// Device::Execute writes nothing at or beyond this offset of the block: the longest reply is the
+// line enumeration (names up to offset 1404); a trace entry ends at 328, an area record at 576.
+inline constexpr std::size_t kDeviceReplyEnd = 1404;
+
 // A trace's frame list unrolled into numbered entries: when each becomes available, and the entry
 // record itself. Entries become available in order: an entry is never available before the one
 // recorded before it.

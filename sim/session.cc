@@ -81,7 +81,9 @@ Served ServeRequest(Device& device, const RequestHeader& h, ByteSpan input, cons
   // Never more than the caller asked for; a buffer too small to carry a Status fails the call.
   const auto returned = static_cast<std::uint32_t>(std::min<std::size_t>(h.out_len, kCommandBlockSize));
   const bool ok = returned >= kStatusOffset + 4;
-  dirty = TrimmedLength(view);
+  // Only the request's own bytes and what the device model wrote can be non-zero: no need to
+  // scan the whole block for its end.
+  dirty = TrimmedLength(view.first(std::max(std::min(input.size(), view.size()), kDeviceReplyEnd)));
   served.reply = EncodeReply(ok, view.first(dirty), ok ? returned : 0);
   return served;
 }

@@ -2,6 +2,7 @@
 // control call. A 40-byte header, then the payload; all fields little-endian.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -42,11 +43,20 @@ inline constexpr std::uint32_t OP_AREA_GIVE_UP = 0x901;
 // so that a reused block never shows the stale status of an earlier reply.
 inline constexpr std::uint32_t kStatusDeviceCallFailed = 0xFFFFFFFF;
 
+// The block knows how much of it can be non-zero: `extent`, below which every byte written since
+// the block was last all zeros lies (setters, replies). The send operation hands only that part to
+// the transport to look at, rather than scanning 262,200 bytes for trailing zeros before every
+// request. Write the block through the setters or bytes(); bytes() for writing gives up the
+// knowledge (extent becomes the whole block) until the next Zero().
 struct CommandBlock {
   std::array<std::uint8_t, kCommandBlockSize> raw;
+  std::size_t extent = kCommandBlockSize;  // bytes from here to the end are zero
 
   ByteSpan bytes() const { return ByteSpan(raw); }
-  MutableByteSpan bytes() { return MutableByteSpan(raw); }
+  MutableByteSpan bytes() {
+    extent = kCommandBlockSize;
+    return MutableByteSpan(raw);
+  }
 
   std::uint32_t Signature() const { return GetLE32(bytes(), kSignatureOffset); }
   std::uint16_t HeaderWord0() const { return GetLE16(bytes(), kHeaderWord0Offset); }
@@ -56,18 +66,38 @@ struct CommandBlock {
   std::uint32_t LineHandle() const { return GetLE32(bytes(), kLineHandleOffset); }
   std::uint32_t Parameter() const { return GetLE32(bytes(), kParameterOffset); }
 
-  void SetOpcode(std::uint32_t v) { WriteLE32(bytes(), kOpcodeOffset, v); }
-  void SetStatus(std::uint32_t v) { WriteLE32(bytes(), kStatusOffset, v); }
-  void SetLineHandle(std::uint32_t v) { WriteLE32(bytes(), kLineHandleOffset, v); }
-  void SetParameter(std::uint32_t v) { WriteLE32(bytes(), kParameterOffset, v); }
+  void SetOpcode(std::uint32_t v) { Put32(kOpcodeOffset, v); }
+  void SetStatus(std::uint32_t v) { Put32(kStatusOffset, v); }
+  void SetLineHandle(std::uint32_t v) { Put32(kLineHandleOffset, v); }
+  void SetParameter(std::uint32_t v) { Put32(kParameterOffset, v); }
+
+  // Writes the header stamps that the send operation puts on every request.
+  void StampHeader() {
+    Put32(kSignatureOffset, kSignature);
+    WriteLE16(MutableByteSpan(raw), kHeaderWord0Offset, kHeaderWord0);
+    WriteLE16(MutableByteSpan(raw), kHeaderWord1Offset, kHeaderWord1);
+  }
 
   // Payload bytes from the given payload-relative offset to the end of the block.
   ByteSpan Payload(std::size_t off = 0) const { return bytes().subspan(kPayloadOffset + off); }
 
-  void Zero() { raw.fill(0); }
+  // Clears the block; only the part that can be non-zero needs clearing.
+  void Zero() {
+    std::fill_n(raw.begin(), extent, std::uint8_t{0});
+    extent = 0;
+  }
+
+  // The block is all zeros as it stands (freshly value-initialised).
+  void KnownZero() { extent = 0; }
+
+ private:
+  void Put32(std::size_t offset, std::uint32_t v) {
+    WriteLE32(MutableByteSpan(raw), offset, v);
+    if (extent < offset + 4) extent = offset + 4;
+  }
 };
 
-static_assert(sizeof(CommandBlock) == kCommandBlockSize);
+static_assert(sizeof(CommandBlock::raw) == kCommandBlockSize);
 static_assert(kPayloadOffset == kCommandHeaderSize);
 static_assert(kParameterOffset + 4 <= kCommandHeaderSize);
 static_assert(kLineHandleOffset == 20 && kParameterOffset == 24 && kStatusOffset == 12);

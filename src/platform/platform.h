@@ -30,6 +30,16 @@ DeviceHandle PlatOpenDevice(const char* path);
 bool PlatDeviceControl(DeviceHandle device, std::uint32_t code, const void* in, std::uint32_t in_len,
                        void* out, std::uint32_t out_len, std::uint32_t* returned);
 
+// PlatDeviceControl for a caller that knows how much of its buffers matters. The input bytes
+// from in_used up to in_len are zero (the transport need not look at them: only what lies below
+// in_used can be non-zero). On success *out_written tells how far the call wrote non-zero bytes:
+// the output bytes from *out_written up to *returned were written as zeros. When input and output
+// are one buffer, the bytes of that buffer from the larger of in_used and *out_written on are
+// therefore zero after the call.
+bool PlatDeviceControlKnown(DeviceHandle device, std::uint32_t code, const void* in, std::uint32_t in_len,
+                            std::uint32_t in_used, void* out, std::uint32_t out_len, std::uint32_t* returned,
+                            std::uint32_t* out_written);
+
 // Closes the handle (CloseHandle). A later call on it fails cleanly.
 void PlatCloseDevice(DeviceHandle device);
 

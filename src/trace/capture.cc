@@ -212,6 +212,7 @@ void GetTraceEntry(std::uint32_t handle, TraceRing* ring, std::uint32_t* nextEnt
 
 void DoTrace() {
   while (Get(EndGame) == 0) {
+    const std::uint32_t passStart = PlatTickCount();
     // Each request of a poll takes the teardown lock by itself (the rings stay until this loop
     // has ended: only the main thread's own teardown releases them).
     for (std::size_t i = 0; i < idd_tbl.size(); ++i) {
@@ -221,7 +222,10 @@ void DoTrace() {
       }
     }
     if (!RunCanGoOn()) return;
-    PlatSleep(kPollIntervalMs);
+    // One pass a second: the pass itself takes time (a round trip per entry), so only what is left
+    // of the second is slept. A pass of a second or more starts the next one at once.
+    const std::uint32_t spent = PlatTickCount() - passStart;  // the tick count wraps: unsigned
+    if (spent < kPollIntervalMs) PlatSleep(kPollIntervalMs - spent);
   }
 }
 

@@ -98,14 +98,16 @@ DeviceHandle PlatOpenDevice(const char* path) {
 
 namespace {
 
-// One request and its reply on a usable connection, under the record's lock.
-bool Exchange(Device& device, std::uint32_t code, const void* in, std::uint32_t in_len, void* out,
-              std::uint32_t out_len, std::uint32_t* returned) {
+// One request and its reply on a usable connection, under the record's lock. The input bytes from
+// in_used on are zero by the caller's word; *out_written receives how many reply bytes were sent.
+bool Exchange(Device& device, std::uint32_t code, const void* in, std::uint32_t in_len, std::uint32_t in_used,
+              void* out, std::uint32_t out_len, std::uint32_t* returned, std::uint32_t* out_written) {
   // Trailing zero bytes of the input are implied by in_len and not sent. A command block is
-  // mostly zeros: the scan compares 64 bytes at a time.
+  // mostly zeros: the scan starts where the caller knows the zeros to begin and compares 64 bytes
+  // at a time.
   static constexpr std::uint8_t kZeros[64] = {};
   const auto* input = static_cast<const std::uint8_t*>(in);
-  std::uint32_t in_sent = in_len;
+  std::uint32_t in_sent = std::min(in_used, in_len);
   while (in_sent >= sizeof kZeros &&
          std::memcmp(input + in_sent - sizeof kZeros, kZeros, sizeof kZeros) == 0) {
     in_sent -= static_cast<std::uint32_t>(sizeof kZeros);
@@ -142,23 +144,32 @@ bool Exchange(Device& device, std::uint32_t code, const void* in, std::uint32_t 
   auto* output = static_cast<std::uint8_t*>(out);
   if (out_sent > 0) std::memcpy(output, device.reply.data(), out_sent);
   // Bytes out_sent .. returned-1 read as zero. When the output is the input buffer, the bytes
-  // from in_sent on are zero already (the scan above found them so), and only the part between
+  // from in_sent on are zero already (the caller said so from in_used on, the scan found so below), and only the part between
   // needs clearing.
   std::uint32_t clear_to = reply_returned;
   if (out == in && in_len >= reply_returned) clear_to = std::min(reply_returned, std::max(out_sent, in_sent));
   if (clear_to > out_sent) std::memset(output + out_sent, 0, clear_to - out_sent);
   if (returned != nullptr) *returned = reply_returned;
+  if (out_written != nullptr) *out_written = out_sent;
   return true;
 }
 
 }  // namespace
 
+bool PlatDeviceControlKnown(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t in_len,
+                            std::uint32_t in_used, void* out, std::uint32_t out_len, std::uint32_t* returned,
+                            std::uint32_t* out_written) {
+  if (returned != nullptr) *returned = 0;
+  if (out_written != nullptr) *out_written = 0;
+  if ((in == nullptr && in_len != 0) || (out == nullptr && out_len != 0)) return false;
+  return devices.Use(handle, [&](Device& device) {
+    return Exchange(device, code, in, in_len, in_used, out, out_len, returned, out_written);
+  });
+}
+
 bool PlatDeviceControl(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t in_len,
                        void* out, std::uint32_t out_len, std::uint32_t* returned) {
-  if (returned != nullptr) *returned = 0;
-  if ((in == nullptr && in_len != 0) || (out == nullptr && out_len != 0)) return false;
-  return devices.Use(
-      handle, [&](Device& device) { return Exchange(device, code, in, in_len, out, out_len, returned); });
+  return PlatDeviceControlKnown(handle, code, in, in_len, in_len, out, out_len, returned, nullptr);
 }
 
 void PlatCloseDevice(DeviceHandle handle) {

@@ -40,12 +40,15 @@ DeviceHandle PlatOpenDevice(const char* path) {
   return devices.Add([handle](Device& device) { device.handle = handle; });
 }
 
-bool PlatDeviceControl(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t in_len,
-                       void* out, std::uint32_t out_len, std::uint32_t* returned) {
+bool PlatDeviceControlKnown(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t in_len,
+                            std::uint32_t /*in_used*/, void* out, std::uint32_t out_len, std::uint32_t* returned,
+                            std::uint32_t* out_written) {
   if (returned != nullptr) *returned = 0;
+  if (out_written != nullptr) *out_written = 0;
   return devices.Use(handle, [&](Device& device) {
     // The driver completes every request before the call returns, so no OVERLAPPED is passed
-    // even though the device was opened for overlapped I/O.
+    // even though the device was opened for overlapped I/O. The driver takes the whole input
+    // buffer; what it writes back is not known beyond its count.
     DWORD count = 0;
     if (!DeviceIoControl(device.handle, code, const_cast<void*>(in), in_len, out, out_len, &count, nullptr)) {
       if (MeansGone(GetLastError())) {
@@ -55,8 +58,14 @@ bool PlatDeviceControl(DeviceHandle handle, std::uint32_t code, const void* in, 
       return false;
     }
     if (returned != nullptr) *returned = count;
+    if (out_written != nullptr) *out_written = count;
     return true;
   });
+}
+
+bool PlatDeviceControl(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t in_len,
+                       void* out, std::uint32_t out_len, std::uint32_t* returned) {
+  return PlatDeviceControlKnown(handle, code, in, in_len, in_len, out, out_len, returned, nullptr);
 }
 
 void PlatCloseDevice(DeviceHandle handle) {

@@ -48,7 +48,9 @@ CommandHolder FakeAllocate() { return CommandHolder(new CommandBlock{}); }
 std::uint32_t FakeExec(CommandBlock* block) {
   fake->requests.push_back({block->Opcode(), block->LineHandle(), block->Parameter(), RestIsZero(*block)});
   fake->now += fake->exec_cost;
-  // Whatever the driver leaves behind must not leak into the next request.
+  // Whatever the driver leaves behind must not leak into the next request. A driver may write
+  // anywhere in the block: taken through bytes(), so that the block knows it.
+  block->bytes();
   std::fill(block->raw.begin() + kPayloadOffset, block->raw.begin() + kPayloadOffset + 1000, 0x5A);
   std::uint32_t status = 0;
   switch (block->Opcode()) {

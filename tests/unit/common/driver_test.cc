@@ -1,6 +1,7 @@
 // Finding the system, opening the driver and sending command blocks, against an in-process driver.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,46 @@ TEST(FindOperatingSystem, ReportsTheSystemOrWhyNot) {
   EXPECT_EQ(version.major, 0u);
   EXPECT_EQ(version.platform_id, 0u);
   CurrentOS = kOsWindowsNt;
+}
+
+// The block knows how far it was written (setters, replies, writes through bytes()) and hands no
+// less to the transport: a reused block sends what an earlier reply left in it, a write anywhere
+// travels, and after Zero() nothing of it is left. A freed block handed out again is all zeros.
+TEST(ExecuteCmd, SendsEveryByteTheBlockHolds) {
+  constexpr std::size_t kFar = 200000;
+  DriverOpen d([](const FakeRequest& r) {
+    std::vector<std::uint8_t> block = r.input;
+    MutableByteSpan bytes(block);
+    WriteLE32(bytes, kStatusOffset, 0);
+    if (r.U32(kOpcodeOffset) == OP_TRACE_STATUS) WriteLE32(bytes, 1000, 0xBEEF);  // a reply far out
+    return FakeReply::Bytes(block);
+  });
+  CommandHolder block = AllocateCommand();
+  ASSERT_TRUE(block);
+  block->SetOpcode(OP_TRACE_STATUS);
+  EXPECT_EQ(ExecuteCmd(block.get()), 0u);
+  block->SetOpcode(OP_TRACE_READ);
+  EXPECT_EQ(ExecuteCmd(block.get()), 0u);  // the reply's word still in the block
+  WriteLE32(block->bytes(), kFar, 0xF00DCAFE);
+  EXPECT_EQ(ExecuteCmd(block.get()), 0u);
+  block->Zero();
+  block->SetOpcode(OP_TRACE_READ);
+  EXPECT_EQ(ExecuteCmd(block.get()), 0u);
+
+  const std::vector<FakeRequest> requests = d.driver.requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_LE(requests[0].in_sent, kPayloadOffset);
+  EXPECT_EQ(requests[1].U32(1000), 0xBEEFu);
+  EXPECT_EQ(requests[2].U32(1000), 0xBEEFu);
+  EXPECT_GE(requests[2].in_sent, kFar + 4);  // the driver's record keeps only the first 4 KiB
+  EXPECT_EQ(requests[3].U32(1000), 0u);
+  EXPECT_LE(requests[3].in_sent, kPayloadOffset);
+
+  WriteLE32(block->bytes(), kFar, 0xF00DCAFE);
+  block.reset();
+  CommandHolder again = AllocateCommand();
+  ASSERT_TRUE(again);
+  EXPECT_TRUE(std::all_of(again->raw.begin(), again->raw.end(), [](std::uint8_t b) { return b == 0; }));
 }
 
 }  // namespace
