@@ -17,7 +17,8 @@
 using Entry = std::array<std::uint8_t, kTraceEntrySize>;
 
 // A trace entry holding the frame's octets (as many as an entry takes).
-inline Entry MakeEntry(std::uint64_t fileTime, std::uint32_t direction, const std::vector<std::uint8_t>& frame) {
+inline Entry MakeEntry(std::uint64_t fileTime, std::uint32_t direction,
+                       const std::vector<std::uint8_t>& frame) {
   Entry entry{};
   const MutableByteSpan bytes(entry);
   WriteLE32(bytes, kTimeStampOffset, static_cast<std::uint32_t>(fileTime));
@@ -35,7 +36,8 @@ inline void DecodeWithAllViews(benchmark::State& state, const std::vector<Entry>
   std::size_t printed = 0;
   for (auto _ : state) {
     text.clear();
-    for (const Entry& entry : frames) FormatTraceFrame(text, "Tessix1 LINE1 (U)", TraceEntryBytes(entry), ViewSwitches{});
+    for (const Entry& entry : frames)
+      FormatTraceFrame(text, "Tessix1 LINE1 (U)", TraceEntryBytes(entry), ViewSwitches{});
     printed += text.size();
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(frames.size()));

@@ -9,13 +9,13 @@
 // Reads pcap and pcapng files of link type 177 (LINUX_LAPD; the direction comes from the
 // pseudo-header) or 203 (LAPD; every frame is taken as the user side's). The file is streamed:
 // one frame in memory at a time. Prints the number of frames decoded on standard error.
+#include <pcap/pcap.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-
-#include <pcap/pcap.h>
 
 #include "capture.h"
 #include "common/bytes.h"
@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
   // The file is read in large pieces rather than the stream's few kilobytes at a time.
   static char readBuffer[256 * 1024];
   std::setvbuf(file, readBuffer, _IOFBF, sizeof readBuffer);
-  std::unique_ptr<pcap_t, PcapCloser> pcap(pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, err));
+  std::unique_ptr<pcap_t, PcapCloser> pcap(
+      pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, err));
   if (!pcap) {
     std::fclose(file);
     std::fprintf(stderr, "pcap_decode: %s\n", err);

@@ -20,7 +20,8 @@ namespace {
 void CheckViewChain(const std::uint8_t* entry) {
   const ByteSpan record(entry, kTraceEntrySize);
   const std::uint32_t direction = GetLE32(record, kDirectionOffset);
-  const std::int32_t length = ClampFrameLength(static_cast<std::int32_t>(GetLE32(record, kFrameLengthOffset)));
+  const std::int32_t length =
+      ClampFrameLength(static_cast<std::int32_t>(GetLE32(record, kFrameLengthOffset)));
   FUZZ_CHECK(length >= 0 && length <= static_cast<std::int32_t>(kFrameDataSize));
   const std::uint8_t* begin = entry + kFrameDataOffset;
   const std::uint8_t* end = begin + length;

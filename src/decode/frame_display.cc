@@ -83,8 +83,8 @@ void ShowLapdFrame(DecodeContext* context, std::string& out, bool shown, const c
 }
 
 // The Q.931 view: always decodes and consumes; its text goes to out only when shown.
-void ShowL3Frame(DecodeContext* context, std::string& out, bool shown, const char* lineName, std::uint8_t sapi,
-                 std::uint32_t direction) {
+void ShowL3Frame(DecodeContext* context, std::string& out, bool shown, const char* lineName,
+                 std::uint8_t sapi, std::uint32_t direction) {
   if (shown) ShowTimeStampOnce(context, out, direction, lineName);
   AppendL3Frame(shown ? out : DiscardedText(), sapi, direction, context->remaining, context->cursor);
 }
@@ -130,7 +130,8 @@ void DecodeTraceFrame(std::string& out, const char* lineName, TraceEntryBytes en
 
 }  // namespace
 
-void AppendTimeStamp(std::string& out, std::uint32_t direction, std::uint64_t timeStamp, const char* lineName) {
+void AppendTimeStamp(std::string& out, std::uint32_t direction, std::uint64_t timeStamp,
+                     const char* lineName) {
   out += '\n';  // "\n%s%2.2d:%2.2d:%2.2d:%2.2d %s (%s)\n"
   out += Indentation(direction);
   // A time the system cannot convert shows as 00:00:00:00.
@@ -184,6 +185,7 @@ void FormatTraceFrame(std::string& out, const char* lineName, TraceEntryBytes en
   });
 }
 
-void FormatTraceFrame(std::string& out, const char* lineName, TraceEntryBytes entry, ViewSwitchReader viewOn) {
+void FormatTraceFrame(std::string& out, const char* lineName, TraceEntryBytes entry,
+                      ViewSwitchReader viewOn) {
   DecodeTraceFrame(out, lineName, entry, viewOn);
 }

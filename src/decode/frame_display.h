@@ -46,7 +46,8 @@ struct DecodeContext {
 
 // Appends the time-stamp line: an empty line, then "HH:MM:SS:mmm <line name> (T)" or "(N)", the
 // capture time (a FILETIME) shown as local time; a time the system cannot convert as zeros.
-void AppendTimeStamp(std::string& out, std::uint32_t direction, std::uint64_t timeStamp, const char* lineName);
+void AppendTimeStamp(std::string& out, std::uint32_t direction, std::uint64_t timeStamp,
+                     const char* lineName);
 
 // The time-stamp lines convert the capture time to local time once per second of capture time
 // and keep the result for the other frames of that second. Whoever changes the local time zone

@@ -15,7 +15,8 @@ constexpr std::size_t kContentOctetsPerRow = 5;
 constexpr int kNotQ931OctetsFirstRow = 10;
 
 // The start of an element line: the name in brackets, ten columns wide, and the identifier.
-void AppendElementName(std::string& text, std::string_view indent, const char* name, std::uint8_t identifier) {
+void AppendElementName(std::string& text, std::string_view indent, const char* name,
+                       std::uint8_t identifier) {
   text += indent;
   text += "  [";
   AppendPadded(text, name, 10);

@@ -144,8 +144,8 @@ bool Exchange(Device& device, std::uint32_t code, const void* in, std::uint32_t 
   auto* output = static_cast<std::uint8_t*>(out);
   if (out_sent > 0) std::memcpy(output, device.reply.data(), out_sent);
   // Bytes out_sent .. returned-1 read as zero. When the output is the input buffer, the bytes
-  // from in_sent on are zero already (the caller said so from in_used on, the scan found so below), and only the part between
-  // needs clearing.
+  // from in_sent on are zero already (the caller said so from in_used on, the scan found so
+  // below that), and only the part between needs clearing.
   std::uint32_t clear_to = reply_returned;
   if (out == in && in_len >= reply_returned) clear_to = std::min(reply_returned, std::max(out_sent, in_sent));
   if (clear_to > out_sent) std::memset(output + out_sent, 0, clear_to - out_sent);

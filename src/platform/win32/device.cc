@@ -41,8 +41,8 @@ DeviceHandle PlatOpenDevice(const char* path) {
 }
 
 bool PlatDeviceControlKnown(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t in_len,
-                            std::uint32_t /*in_used*/, void* out, std::uint32_t out_len, std::uint32_t* returned,
-                            std::uint32_t* out_written) {
+                            std::uint32_t /*in_used*/, void* out, std::uint32_t out_len,
+                            std::uint32_t* returned, std::uint32_t* out_written) {
   if (returned != nullptr) *returned = 0;
   if (out_written != nullptr) *out_written = 0;
   return devices.Use(handle, [&](Device& device) {

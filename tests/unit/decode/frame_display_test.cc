@@ -36,7 +36,8 @@ TEST_F(FrameDisplay, TimeStampLine) {
       {0x80000000U, 999, "\n" + kNet + "03:04:05:999 LINE1 (N)\n"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(FormatTimeStamp(c.direction, FileTimeAt(c.milliseconds), "LINE1"), c.expected) << c.milliseconds;
+    EXPECT_EQ(FormatTimeStamp(c.direction, FileTimeAt(c.milliseconds), "LINE1"), c.expected)
+        << c.milliseconds;
   }
 }
 
@@ -66,8 +67,8 @@ TEST_F(FrameDisplay, TimeStampsOfManyFramesMatchTheirOwnConversion) {
     SystemTime local;
     if (!PlatFileTimeToLocal(fileTime, &local)) local = SystemTime{};
     char text[64];
-    std::snprintf(text, sizeof text, "\n%2.2d:%2.2d:%2.2d:%2.2d L (T)\n", local.hour, local.minute, local.second,
-                  local.milliseconds);
+    std::snprintf(text, sizeof text, "\n%2.2d:%2.2d:%2.2d:%2.2d L (T)\n", local.hour, local.minute,
+                  local.second, local.milliseconds);
     return std::string(text);
   };
   // 2024-03-31 00:59:59.000 UTC: a second before central Europe moves from 02:00 CET to 03:00 CEST.
@@ -218,8 +219,9 @@ TEST_F(FrameDisplay, AppendsToTheCallersText) {
   const auto rr = MakeEntry(0, {0x00, 0x81, 0x01, 0x01});
   std::string text = "before";
   FormatTraceFrame(text, "LINE1", TraceEntryBytes(rr), ViewSwitches{false, true, false});
-  EXPECT_EQ(text, "before\n03:04:05:07 LINE1 (T)\nQ.921 Decode\n  Sapi: 00 Tei: 064 C/R: C\n"
-                  "  RR    P/F: F Nr: 000\n");
+  EXPECT_EQ(text,
+            "before\n03:04:05:07 LINE1 (T)\nQ.921 Decode\n  Sapi: 00 Tei: 064 C/R: C\n"
+            "  RR    P/F: F Nr: 000\n");
 }
 
 // With a reader, each view's switch is asked for once, in the order the views are shown, and a

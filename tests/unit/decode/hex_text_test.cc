@@ -12,8 +12,8 @@
 namespace {
 
 TEST(TextPieces, DecimalAsPrintf) {
-  for (const std::uint32_t value : {0U, 1U, 7U, 9U, 10U, 63U, 99U, 100U, 127U, 999U, 1000U, 4660U, 65535U,
-                                    100000U, 4294967295U}) {
+  for (const std::uint32_t value :
+       {0U, 1U, 7U, 9U, 10U, 63U, 99U, 100U, 127U, 999U, 1000U, 4660U, 65535U, 100000U, 4294967295U}) {
     for (const int digits : {2, 3, 5}) {
       std::string text = "x";
       AppendDecimal(text, value, static_cast<std::size_t>(digits));
