@@ -43,6 +43,20 @@ constexpr bool ReadLE64(ByteSpan buf, std::size_t off, std::uint64_t* out) {
   return true;
 }
 
+// Big-endian reads, for file formats that may be written in either byte order.
+constexpr bool ReadBE16(ByteSpan buf, std::size_t off, std::uint16_t* out) {
+  if (!InBounds(buf.size(), off, 2)) return false;
+  *out = static_cast<std::uint16_t>((buf[off] << 8) | buf[off + 1]);
+  return true;
+}
+
+constexpr bool ReadBE32(ByteSpan buf, std::size_t off, std::uint32_t* out) {
+  if (!InBounds(buf.size(), off, 4)) return false;
+  *out = (static_cast<std::uint32_t>(buf[off]) << 24) | (static_cast<std::uint32_t>(buf[off + 1]) << 16) |
+         (static_cast<std::uint32_t>(buf[off + 2]) << 8) | static_cast<std::uint32_t>(buf[off + 3]);
+  return true;
+}
+
 // Reads that fall back to 0 past the end, for fields whose absence reads as zero.
 constexpr std::uint16_t GetLE16(ByteSpan buf, std::size_t off) {
   std::uint16_t v = 0;
@@ -65,4 +79,9 @@ constexpr bool WriteLE32(MutableByteSpan buf, std::size_t off, std::uint32_t v) 
   if (!InBounds(buf.size(), off, 4)) return false;
   for (std::size_t i = 0; i < 4; ++i) buf[off + i] = static_cast<std::uint8_t>(v >> (8 * i));
   return true;
+}
+
+constexpr bool WriteLE64(MutableByteSpan buf, std::size_t off, std::uint64_t v) {
+  return InBounds(buf.size(), off, 8) && WriteLE32(buf, off, static_cast<std::uint32_t>(v)) &&
+         WriteLE32(buf, off + 4, static_cast<std::uint32_t>(v >> 32));
 }

@@ -1,0 +1,362 @@
+#include "capture/capture_reader.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace capture {
+namespace {
+
+constexpr std::uint32_t kPcapMicro = 0xA1B2C3D4;
+constexpr std::uint32_t kPcapNano = 0xA1B23C4D;
+constexpr std::size_t kPcapHeaderSize = 24;
+constexpr std::size_t kPcapRecordHeaderSize = 16;
+// Longest record accepted from a classic pcap file; a longer length is a damaged record header.
+constexpr std::uint32_t kMaxPcapRecord = 262144;
+
+constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
+constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
+constexpr std::uint32_t kInterfaceDescription = 1;
+constexpr std::uint32_t kOldPacket = 2;
+constexpr std::uint32_t kSimplePacket = 3;
+constexpr std::uint32_t kEnhancedPacket = 6;
+constexpr std::size_t kBlockOverhead = 12;  // type, total length, and the total length again
+
+constexpr std::uint16_t kOptEnd = 0;
+constexpr std::uint16_t kIfName = 2;
+constexpr std::uint16_t kIfTsresol = 9;
+constexpr std::uint16_t kIfTsoffset = 14;
+constexpr std::uint16_t kEpbFlags = 2;
+constexpr std::uint16_t kEpbDropcount = 4;
+
+std::string At(std::size_t offset) { return " at offset " + std::to_string(offset); }
+
+std::size_t Padded(std::size_t n) { return (n + 3) & ~static_cast<std::size_t>(3); }
+
+}  // namespace
+
+bool LoadStream(std::FILE* stream, std::vector<std::uint8_t>* out, std::string* error) {
+  out->clear();
+  std::uint8_t chunk[65536];
+  for (;;) {
+    const std::size_t n = std::fread(chunk, 1, sizeof chunk, stream);
+    out->insert(out->end(), chunk, chunk + n);
+    if (n < sizeof chunk) break;
+  }
+  if (std::ferror(stream)) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool LoadFile(const std::string& path, std::vector<std::uint8_t>* out, std::string* error) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  const bool ok = LoadStream(f, out, error);
+  std::fclose(f);
+  return ok;
+}
+
+void SplitTimeStamp(std::uint64_t stamp, const Interface& interface, std::int64_t* seconds,
+                    std::uint32_t* nanoseconds) {
+  const std::uint64_t units = interface.units_per_second == 0 ? 1 : interface.units_per_second;
+  const std::uint64_t whole = stamp / units;
+  const std::uint64_t fraction = stamp % units;
+  __extension__ using U128 = unsigned __int128;
+  *nanoseconds = static_cast<std::uint32_t>(static_cast<U128>(fraction) * 1000000000u / units);
+  // Seconds past what a signed count holds cannot occur in a real capture; they are held at the
+  // largest value rather than wrapped.
+  constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  const std::int64_t s = whole > kMax ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(whole);
+  const std::int64_t offset = interface.offset_seconds;
+  if ((offset > 0 && s > std::numeric_limits<std::int64_t>::max() - offset)) {
+    *seconds = std::numeric_limits<std::int64_t>::max();
+  } else {
+    *seconds = s + offset;  // s >= 0, so a negative offset cannot overflow
+  }
+}
+
+bool Reader::U16(ByteSpan buf, std::size_t off, std::uint16_t* out) const {
+  return big_endian_ ? ReadBE16(buf, off, out) : ReadLE16(buf, off, out);
+}
+
+bool Reader::U32(ByteSpan buf, std::size_t off, std::uint32_t* out) const {
+  return big_endian_ ? ReadBE32(buf, off, out) : ReadLE32(buf, off, out);
+}
+
+ReadStatus Reader::Stop(ReadStatus status, std::string problem) {
+  final_ = status;
+  problem_ = std::move(problem);
+  return status;
+}
+
+ReadStatus Reader::Next(Packet* packet) {
+  if (final_ != ReadStatus::kPacket) return final_;
+  if (!started_) {
+    started_ = true;
+    const ReadStatus status = Start();
+    if (status != ReadStatus::kPacket) return status;
+  }
+  *packet = Packet{};
+  return format_ == Format::kPcap ? NextPcap(packet) : NextPcapng(packet);
+}
+
+ReadStatus Reader::Start() {
+  std::uint32_t le = 0, be = 0;
+  if (!ReadLE32(file_, 0, &le) || !ReadBE32(file_, 0, &be)) {
+    // Fewer than four octets: the start of a capture that was cut, or not a capture at all.
+    static constexpr std::array<std::uint32_t, 3> kMagics{kPcapMicro, kPcapNano, kSectionHeader};
+    for (const std::uint32_t magic : kMagics) {
+      for (const bool big : {false, true}) {
+        bool prefix = !file_.empty();
+        for (std::size_t i = 0; i < file_.size(); ++i) {
+          const unsigned shift = big ? 8 * (3 - static_cast<unsigned>(i)) : 8 * static_cast<unsigned>(i);
+          prefix = prefix && file_[i] == static_cast<std::uint8_t>(magic >> shift);
+        }
+        if (prefix) return Stop(ReadStatus::kCutShort, "the file ends inside its header");
+      }
+    }
+    return Stop(ReadStatus::kNotCapture, file_.empty() ? "the file is empty" : "not a pcap or pcapng file");
+  }
+  if (le == kSectionHeader) {
+    format_ = Format::kPcapng;
+    return ReadStatus::kPacket;  // the section header is read as the first block
+  }
+  format_ = Format::kPcap;
+  if (le == kPcapMicro || le == kPcapNano) {
+    big_endian_ = false;
+    nanosecond_pcap_ = le == kPcapNano;
+  } else if (be == kPcapMicro || be == kPcapNano) {
+    big_endian_ = true;
+    nanosecond_pcap_ = be == kPcapNano;
+  } else {
+    return Stop(ReadStatus::kNotCapture, "not a pcap or pcapng file");
+  }
+  std::uint16_t major = 0;
+  std::uint32_t snap = 0, network = 0;
+  if (!U16(file_, 4, &major) || !U32(file_, 16, &snap) || !U32(file_, 20, &network)) {
+    return Stop(ReadStatus::kCutShort, "the file ends inside its header");
+  }
+  if (major != 2) return Stop(ReadStatus::kNotCapture, "pcap version " + std::to_string(major) + " is not known");
+  Interface interface;
+  // The upper bits of the link type field carry frame check sequence details.
+  interface.link_type = static_cast<std::uint16_t>(network & 0xFFFF);
+  interface.snap_length = snap;
+  interface.units_per_second = nanosecond_pcap_ ? 1000000000 : 1000000;
+  interfaces_.push_back(interface);
+  pos_ = kPcapHeaderSize;
+  return ReadStatus::kPacket;
+}
+
+ReadStatus Reader::NextPcap(Packet* packet) {
+  if (pos_ == file_.size()) return Stop(ReadStatus::kEnd, "");
+  std::uint32_t sec = 0, frac = 0, incl = 0, orig = 0;
+  if (!U32(file_, pos_, &sec) || !U32(file_, pos_ + 4, &frac) || !U32(file_, pos_ + 8, &incl) ||
+      !U32(file_, pos_ + 12, &orig)) {
+    return Stop(ReadStatus::kCutShort, "the file ends inside a record header" + At(pos_));
+  }
+  if (incl > kMaxPcapRecord) {
+    return Stop(ReadStatus::kDamaged, "record of " + std::to_string(incl) + " octets" + At(pos_));
+  }
+  const std::size_t data_at = pos_ + kPcapRecordHeaderSize;
+  if (!InBounds(file_.size(), data_at, incl)) {
+    return Stop(ReadStatus::kCutShort, "the file ends inside a record" + At(pos_));
+  }
+  packet->interface = 0;
+  // A fraction past one second is carried into the seconds.
+  const std::uint64_t nanos = nanosecond_pcap_ ? frac : static_cast<std::uint64_t>(frac) * 1000;
+  packet->seconds = static_cast<std::int64_t>(sec) + static_cast<std::int64_t>(nanos / 1000000000);
+  packet->nanoseconds = static_cast<std::uint32_t>(nanos % 1000000000);
+  packet->data = file_.subspan(data_at, incl);
+  packet->original_length = orig;
+  pos_ = data_at + incl;
+  return ReadStatus::kPacket;
+}
+
+ReadStatus Reader::NextPcapng(Packet* packet) {
+  for (;;) {
+    if (pos_ == file_.size()) return Stop(ReadStatus::kEnd, "");
+    block_at_ = pos_;
+    std::uint32_t type = 0;
+    if (!U32(file_, pos_, &type)) return Stop(ReadStatus::kCutShort, "the file ends inside a block" + At(pos_));
+    if (type == kSectionHeader) {
+      // The byte order of the section (and of this block's length) is the byte-order magic's.
+      std::uint32_t magic = 0;
+      if (!ReadLE32(file_, pos_ + 8, &magic)) {
+        return Stop(ReadStatus::kCutShort, "the file ends inside a section header" + At(pos_));
+      }
+      if (magic == kByteOrderMagic) {
+        big_endian_ = false;
+      } else if (ReadBE32(file_, pos_ + 8, &magic) && magic == kByteOrderMagic) {
+        big_endian_ = true;
+      } else {
+        return Stop(pos_ == 0 ? ReadStatus::kNotCapture : ReadStatus::kDamaged,
+                    "section header without byte-order magic" + At(pos_));
+      }
+    }
+    std::uint32_t total = 0;
+    if (!U32(file_, pos_ + 4, &total)) return Stop(ReadStatus::kCutShort, "the file ends inside a block" + At(pos_));
+    if (total < kBlockOverhead || total % 4 != 0) {
+      return Stop(ReadStatus::kDamaged, "block of length " + std::to_string(total) + At(pos_));
+    }
+    if (!InBounds(file_.size(), pos_, total)) {
+      return Stop(ReadStatus::kCutShort, "the file ends inside a block" + At(pos_));
+    }
+    std::uint32_t trailer = 0;
+    if (!U32(file_, pos_ + total - 4, &trailer) || trailer != total) {
+      return Stop(ReadStatus::kDamaged, "block lengths differ" + At(pos_));
+    }
+    const ByteSpan block = file_.subspan(pos_, total);
+    const ByteSpan body = block.subspan(8, total - kBlockOverhead);
+    pos_ += total;
+
+    ReadStatus status = ReadStatus::kEnd;  // kEnd here: a block without a packet, read on
+    switch (type) {
+      case kSectionHeader:
+        status = SectionHeader(block_at_, body);
+        break;
+      case kInterfaceDescription:
+        status = InterfaceDescription(body);
+        break;
+      case kEnhancedPacket:
+      case kSimplePacket:
+      case kOldPacket:
+        status = PacketFromBlock(type, body, packet);
+        break;
+      default:  // statistics, name resolution, custom and other blocks carry no packets
+        break;
+    }
+    if (status != ReadStatus::kEnd) return status;
+  }
+}
+
+ReadStatus Reader::SectionHeader(std::size_t at, ByteSpan body) {
+  std::uint16_t major = 0;
+  if (!U16(body, 4, &major)) return Stop(ReadStatus::kDamaged, "section header too short" + At(at));
+  if (major != 1) {
+    return Stop(at == 0 ? ReadStatus::kNotCapture : ReadStatus::kDamaged,
+                "pcapng version " + std::to_string(major) + " is not known" + At(at));
+  }
+  section_first_ = interfaces_.size();  // interface numbers start again in every section
+  return ReadStatus::kEnd;
+}
+
+ReadStatus Reader::InterfaceDescription(ByteSpan body) {
+  Interface interface;
+  if (!U16(body, 0, &interface.link_type) || !U32(body, 4, &interface.snap_length)) {
+    return Stop(ReadStatus::kDamaged, "interface description too short" + At(block_at_));
+  }
+  std::size_t off = 8;
+  while (off < body.size()) {
+    std::uint16_t code = 0, length = 0;
+    if (!U16(body, off, &code) || !U16(body, off + 2, &length) || !InBounds(body.size(), off + 4, length)) {
+      return Stop(ReadStatus::kDamaged, "interface option runs past its block" + At(block_at_));
+    }
+    const ByteSpan value = body.subspan(off + 4, length);
+    if (code == kOptEnd) break;
+    if (code == kIfName) {
+      interface.name.assign(value.begin(), value.end());
+      // Some writers count a terminating NUL.
+      while (!interface.name.empty() && interface.name.back() == '\0') interface.name.pop_back();
+    } else if (code == kIfTsresol && length >= 1) {
+      const std::uint8_t resol = value[0];
+      const unsigned exponent = resol & 0x7Fu;
+      const bool binary = (resol & 0x80u) != 0;
+      if (binary ? exponent > 63 : exponent > 19) {
+        return Stop(ReadStatus::kDamaged, "time resolution " + std::to_string(resol) + " not supported" + At(block_at_));
+      }
+      std::uint64_t units = 1;
+      for (unsigned i = 0; i < exponent; ++i) units *= binary ? 2 : 10;
+      interface.units_per_second = units;
+    } else if (code == kIfTsoffset && length >= 8) {
+      std::uint32_t lo = 0, hi = 0;
+      if (U32(value, big_endian_ ? 4 : 0, &lo) && U32(value, big_endian_ ? 0 : 4, &hi)) {
+        interface.offset_seconds = static_cast<std::int64_t>((static_cast<std::uint64_t>(hi) << 32) | lo);
+      }
+    }
+    off += 4 + Padded(length);
+  }
+  interfaces_.push_back(std::move(interface));
+  return ReadStatus::kEnd;
+}
+
+ReadStatus Reader::PacketFromBlock(std::uint32_t type, ByteSpan body, Packet* packet) {
+  std::uint32_t id = 0, hi = 0, lo = 0, captured = 0, original = 0;
+  std::size_t data_at = 0;
+  if (type == kSimplePacket) {
+    if (!U32(body, 0, &original)) return Stop(ReadStatus::kDamaged, "simple packet block too short" + At(block_at_));
+    data_at = 4;
+    captured = original;
+    packet->has_time = false;
+  } else if (type == kEnhancedPacket) {
+    if (!U32(body, 0, &id) || !U32(body, 4, &hi) || !U32(body, 8, &lo) || !U32(body, 12, &captured) ||
+        !U32(body, 16, &original)) {
+      return Stop(ReadStatus::kDamaged, "enhanced packet block too short" + At(block_at_));
+    }
+    data_at = 20;
+  } else {
+    std::uint16_t id16 = 0;
+    if (!U16(body, 0, &id16) || !U32(body, 4, &hi) || !U32(body, 8, &lo) || !U32(body, 12, &captured) ||
+        !U32(body, 16, &original)) {
+      return Stop(ReadStatus::kDamaged, "packet block too short" + At(block_at_));
+    }
+    id = id16;
+    data_at = 20;
+  }
+  if (id >= interfaces_.size() - section_first_) {
+    return Stop(ReadStatus::kDamaged, "packet of interface " + std::to_string(id) + ", which is not described" +
+                                          At(block_at_));
+  }
+  packet->interface = section_first_ + id;
+  const Interface& interface = interfaces_[packet->interface];
+  if (type == kSimplePacket) {
+    // The captured part is what the block holds, up to the interface's snap length.
+    std::size_t room = body.size() - data_at;
+    if (interface.snap_length != 0 && interface.snap_length < room) room = interface.snap_length;
+    if (captured > room) captured = static_cast<std::uint32_t>(room);
+  }
+  if (!InBounds(body.size(), data_at, captured)) {
+    return Stop(ReadStatus::kDamaged, "packet longer than its block" + At(block_at_));
+  }
+  packet->data = body.subspan(data_at, captured);
+  packet->original_length = original;
+  if (packet->has_time) {
+    SplitTimeStamp((static_cast<std::uint64_t>(hi) << 32) | lo, interface, &packet->seconds, &packet->nanoseconds);
+  }
+  if (type == kSimplePacket) return ReadStatus::kPacket;
+
+  std::size_t off = data_at + Padded(captured);
+  while (off < body.size()) {
+    std::uint16_t code = 0, length = 0;
+    if (!U16(body, off, &code) || !U16(body, off + 2, &length) || !InBounds(body.size(), off + 4, length)) {
+      return Stop(ReadStatus::kDamaged, "packet option runs past its block" + At(block_at_));
+    }
+    if (code == kOptEnd) break;
+    const ByteSpan value = body.subspan(off + 4, length);
+    std::uint32_t flags = 0;
+    if (code == kEpbFlags && length == 4 && U32(value, 0, &flags)) {
+      switch (flags & 0x3u) {
+        case 1: packet->direction = PacketDirection::kInbound; break;
+        case 2: packet->direction = PacketDirection::kOutbound; break;
+        default: packet->direction = PacketDirection::kUnknown; break;
+      }
+    } else if (code == kEpbDropcount && type == kEnhancedPacket && length == 8) {
+      std::uint32_t a = 0, b = 0;
+      if (U32(value, 0, &a) && U32(value, 4, &b)) {
+        packet->has_drop_count = true;
+        packet->drop_count = big_endian_ ? (static_cast<std::uint64_t>(a) << 32) | b
+                                         : (static_cast<std::uint64_t>(b) << 32) | a;
+      }
+    }
+    off += 4 + Padded(length);
+  }
+  return ReadStatus::kPacket;
+}
+
+}  // namespace capture
