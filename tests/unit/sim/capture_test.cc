@@ -10,6 +10,7 @@
 #include <pcap/pcap.h>
 
 #include "capture.h"
+#include "capture/capture_writer.h"
 #include "sim_test_util.h"
 
 namespace brisim {
@@ -229,6 +230,33 @@ TEST_F(CaptureFile, ScenarioCapturesFollowTheListedFramesRelativeToTheScenario) 
   // A repeat beyond the frames is reported once the capture's frames are known.
   Scenario bad = ParseScenario(R"({"lines": [{"trace": {"capture": "c.pcap", "repeat": {"count": 1, "from": 3}}}]})");
   EXPECT_THROW(LoadCaptures(bad, dir_.string()), ScenarioError);
+}
+
+TEST_F(CaptureFile, FlagsGiveDirectionsAndACutFilePlaysTheFramesBeforeTheCut) {
+  // pcapng with the packets' inbound/outbound flags, written by the capture module, cut inside
+  // its last block.
+  capture::ByteBuffer file;
+  capture::AppendSectionHeader(file, "");
+  capture::AppendInterfaceDescription(file, {kLinkTypeLapd, 0, "x", 6});
+  const Bytes sabme = {0x02, 0x81, 0x7F}, ua = {0x02, 0x81, 0x73};  // C/R 1 both: inference would say N, T
+  capture::AppendEnhancedPacket(file, {0, 1000000, sabme, 0, capture::PacketDirection::kOutbound, false, 0});
+  capture::AppendEnhancedPacket(file, {0, 2000000, ua, 0, capture::PacketDirection::kInbound, false, 0});
+  capture::AppendEnhancedPacket(file, {0, 3000000, ua, 0, capture::PacketDirection::kInbound, false, 0});
+  file.resize(file.size() - 6);
+  std::ofstream(Path("cut.pcapng"), std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                                             static_cast<std::streamsize>(file.size()));
+  Scenario s = ParseScenario(R"({"lines": [{"trace": {"capture": "cut.pcapng"}}]})");
+  const auto lines = LoadCaptures(s, dir_.string());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("2 frames"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("directions from the packets' inbound/outbound flags"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1].rfind("warning: ", 0), 0u) << lines[1];
+  EXPECT_NE(lines[1].find("cut short"), std::string::npos) << lines[1];
+  const TraceSpec& t = s.lines[0].trace;
+  ASSERT_EQ(t.frames.size(), 2u);
+  EXPECT_EQ(t.frames[0].direction, 0u);
+  EXPECT_EQ(t.frames[1].direction, 1u);
+  EXPECT_EQ(t.frames[1].filetime, FileTimeFromCaptureTime(2, 0));
 }
 
 TEST(CaptureScenario, BadKeysAreRejected) {
