@@ -174,3 +174,48 @@ for program in ("fuzz_enum_linestat", "fuzz_enum_lapmon"):
     write(program, "count_above_twenty", enum_payload(["Tessix1 LINE1"], count=0xFFFF))
     write(program, "names_without_nul", enum_payload([b"A" * 64, b"Tessix1 LINE" + b"B" * 52]))
     write(program, "no_lines", enum_payload([], count=0))
+
+
+# ---- Capture files: classic pcap and pcapng, with LAPD frames ----
+def pcap(records, linktype=203, magic=0xA1B2C3D4, endian="<"):
+    out = struct.pack(endian + "IHHiIII", magic, 2, 4, 0, 0, 65535, linktype)
+    for sec, frac, data in records:
+        out += struct.pack(endian + "IIII", sec, frac, len(data), len(data)) + data
+    return out
+
+
+def block(kind, body, endian="<"):
+    body += bytes(-len(body) % 4)
+    total = len(body) + 12
+    return struct.pack(endian + "II", kind, total) + body + struct.pack(endian + "I", total)
+
+
+def option(code, value, endian="<"):
+    return struct.pack(endian + "HH", code, len(value)) + value + bytes(-len(value) % 4)
+
+
+def pcapng(interfaces, packets, endian="<"):
+    out = block(0x0A0D0D0A, struct.pack(endian + "IHHq", 0x1A2B3C4D, 1, 0, -1), endian)
+    for linktype, name, tsresol in interfaces:
+        opts = (option(2, name.encode(), endian) if name else b"") + option(9, bytes([tsresol]), endian)
+        out += block(1, struct.pack(endian + "HHI", linktype, 0, 0) + opts + bytes(4), endian)
+    for iface, stamp, data, flags in packets:
+        opts = option(2, struct.pack(endian + "I", flags), endian) + bytes(4) if flags else b""
+        body = struct.pack(endian + "IIIII", iface, stamp >> 32, stamp & 0xFFFFFFFF, len(data), len(data))
+        out += block(6, body + data + bytes(-len(data) % 4) + opts, endian)
+    return out
+
+
+SABME, UA = hexbytes("00 81 7F"), hexbytes("02 81 73")
+SETUP = hexbytes(FRAMES["setup"][0])
+LINUX_LAPD_USER = struct.pack(">HHH", 4, 8445, 1) + bytes(8) + struct.pack(">H", 0x30)
+write("fuzz_capture_reader", "pcap_lapd", pcap([(1765000000, 0, SABME), (1765000000, 1000, UA)]))
+write("fuzz_capture_reader", "pcap_nano_big_endian",
+      pcap([(1, 999999999, SETUP)], magic=0xA1B23C4D, endian=">"))
+write("fuzz_capture_reader", "pcap_linux_lapd", pcap([(5, 0, LINUX_LAPD_USER + SETUP)], linktype=177))
+write("fuzz_capture_reader", "pcapng_flags",
+      pcapng([(203, "Tessix1 LINE1", 6)], [(0, 1765000000000000, SABME, 2), (0, 1765000000000001, UA, 1)]))
+write("fuzz_capture_reader", "pcapng_two_interfaces",
+      pcapng([(177, "", 9), (203, "B", 0x8A)], [(1, 7, SETUP, 0), (0, 9, LINUX_LAPD_USER + UA, 0)]))
+write("fuzz_capture_reader", "pcapng_big_endian", pcapng([(203, "X", 7)], [(0, 1, SABME, 1)], endian=">"))
+write("fuzz_capture_reader", "pcapng_cut", pcapng([(203, "", 6)], [(0, 1, SETUP, 0)])[:-9])

@@ -13,6 +13,7 @@ bri_fuzz_max_len() {
     fuzz_area_record) echo 536 ;;
     fuzz_enum_linestat | fuzz_enum_lapmon) echo 1400 ;;
     fuzz_transport) echo 4096 ;;
+    fuzz_capture_reader) echo 2048 ;;
     *) echo 8192 ;;
   esac
 }

@@ -1,0 +1,73 @@
+// A capture file of arbitrary bytes through the capture reader and the LAPD frame sides, as
+// lapdecode and brisim read them. Every packet lies inside the file, the reading ends with one
+// final status that repeats, a problem is always explained, and what the pcapng writer makes of a
+// packet reads back the same.
+//
+// The file is an exact-size heap block, so that AddressSanitizer reports any read past it.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "capture/capture_reader.h"
+#include "capture/capture_writer.h"
+#include "capture/lapd_frames.h"
+#include "fuzz_check.h"
+
+namespace {
+
+bool Inside(ByteSpan part, const std::uint8_t* begin, std::size_t size) {
+  return part.empty() || (part.data() >= begin && part.data() + part.size() <= begin + size);
+}
+
+// The packet written as an enhanced packet block of a new file, read back.
+void CheckRoundTrip(const capture::Packet& packet, const capture::Interface& interface) {
+  capture::ByteBuffer out;
+  capture::AppendSectionHeader(out, "fuzz");
+  capture::AppendInterfaceDescription(out, {interface.link_type, 0, interface.name, 9});
+  const std::uint64_t stamp = static_cast<std::uint64_t>(packet.seconds < 0 ? 0 : packet.seconds % 1000000000) *
+                                  1000000000u + packet.nanoseconds % 1000000000u;
+  capture::AppendEnhancedPacket(out, {0, stamp, packet.data, 0, packet.direction, packet.has_drop_count,
+                                      packet.drop_count});
+  capture::Reader again(out);
+  capture::Packet back;
+  FUZZ_CHECK(again.Next(&back) == capture::ReadStatus::kPacket);
+  FUZZ_CHECK(back.data.size() == packet.data.size());
+  FUZZ_CHECK(packet.data.empty() || std::memcmp(back.data.data(), packet.data.data(), packet.data.size()) == 0);
+  FUZZ_CHECK(back.direction == packet.direction);
+  FUZZ_CHECK(back.has_drop_count == packet.has_drop_count && back.drop_count == packet.drop_count);
+  FUZZ_CHECK(again.interfaces().size() == 1 && again.interfaces()[0].name.size() <= interface.name.size());
+  FUZZ_CHECK(again.Next(&back) == capture::ReadStatus::kEnd);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::unique_ptr<std::uint8_t[]> file(new std::uint8_t[size == 0 ? 1 : size]);
+  if (size > 0) std::memcpy(file.get(), data, size);
+  const ByteSpan span(file.get(), size);
+
+  capture::Reader reader(span);
+  capture::LapdFrames frames(260);
+  capture::Packet packet;
+  capture::ReadStatus status;
+  std::size_t count = 0;
+  while ((status = reader.Next(&packet)) == capture::ReadStatus::kPacket) {
+    ++count;
+    FUZZ_CHECK(count <= size / 12);  // every packet takes at least a block or record header
+    FUZZ_CHECK(Inside(packet.data, file.get(), size));
+    FUZZ_CHECK(packet.interface < reader.interfaces().size());
+    FUZZ_CHECK(packet.nanoseconds < 1000000000u);
+    const capture::Interface& interface = reader.interfaces()[packet.interface];
+    capture::LapdFrame frame;
+    if (frames.Take(packet, interface, &frame)) {
+      FUZZ_CHECK(frame.octets.size() <= 260);
+      FUZZ_CHECK(Inside(frame.octets, file.get(), size));
+      FUZZ_CHECK(frame.direction <= 1);
+    }
+    if (count <= 4) CheckRoundTrip(packet, interface);
+  }
+  FUZZ_CHECK(reader.Next(&packet) == status);
+  FUZZ_CHECK((status == capture::ReadStatus::kEnd) == reader.problem().empty());
+  FUZZ_CHECK(status != capture::ReadStatus::kNotCapture || count == 0);
+  return 0;
+}
