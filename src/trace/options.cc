@@ -1,10 +1,10 @@
 #include "trace/options.h"
 
 #include <array>
-#include <cctype>
 #include <string_view>
 
 #include "common/console.h"
+#include "common/option_match.h"
 #include "trace/switches.h"
 
 std::atomic<std::int32_t> TraceAll{0};
@@ -17,16 +17,6 @@ namespace {
 
 constexpr int kVersionMajor = 2;
 constexpr int kVersionMinor = 51;
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 enum class Option { kAll, kL2, kL3, kRaw, kProtocols, kUsage };
 

@@ -1,0 +1,77 @@
+// lapdecode [-p] [-l2] [-l3] [-raw] [-n NAME] FILE...
+// Exit status: 0 when every file was read whole, 1 when a file could not be read, was cut short
+// or damaged, held another link type, or standard output went away; 2 for a bad command line.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "capture/capture_reader.h"
+#include "lapdecode/lapdecode.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct StdSink : lapdecode::Sink {
+  bool Out(std::string_view text) override { return PlatWriteStdout(text); }
+  void Err(std::string_view line) override {
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  lapdecode::Options options;
+  std::string error;
+  switch (lapdecode::ParseArguments(argc, argv, &options, &error)) {
+    case lapdecode::ParseResult::kUsage:
+      return PlatWriteStdout(lapdecode::UsageText()) ? 0 : 1;
+    case lapdecode::ParseResult::kVersion:
+      return PlatWriteStdout(lapdecode::VersionText()) ? 0 : 1;
+    case lapdecode::ParseResult::kBad:
+      std::fprintf(stderr, "lapdecode: %s\n%s", error.c_str(), lapdecode::UsageText().c_str());
+      return 2;
+    case lapdecode::ParseResult::kRun:
+      break;
+  }
+
+  StdSink sink;
+  int status = 0;
+  std::vector<std::uint8_t> file;
+  for (const std::string& path : options.files) {
+    const bool from_stdin = path == "-";
+    bool loaded = false;
+    if (from_stdin) {
+#ifdef _WIN32
+      _setmode(_fileno(stdin), _O_BINARY);
+#endif
+      loaded = capture::LoadStream(stdin, &file, &error);
+    } else {
+      loaded = capture::LoadFile(path, &file, &error);
+    }
+    const std::string label = from_stdin ? "standard input" : path;
+    if (!loaded) {
+      sink.Err("lapdecode: " + label + ": cannot read: " + error);
+      status = 1;
+      continue;
+    }
+    const std::string fallback = from_stdin ? "stdin" : lapdecode::BaseName(path);
+    switch (lapdecode::DecodeFile(label, file, fallback, options, sink)) {
+      case lapdecode::FileResult::kOutputGone:
+        return 1;
+      case lapdecode::FileResult::kProblem:
+        status = 1;
+        break;
+      case lapdecode::FileResult::kOk:
+        break;
+    }
+  }
+  return status;
+}
