@@ -5,7 +5,8 @@
 #   BRI_LINUX_PROGRAMS: in the Debian package only (brisim.exe needs the relay driver of the test rig).
 set(BRI_TOOLS
   lapmon
-  linestat)
+  linestat
+  lapdecode)
 set(BRI_LINUX_PROGRAMS
   brisim)
 #

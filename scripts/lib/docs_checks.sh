@@ -110,6 +110,11 @@ for option in $("$bin/brisim" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); d
   grep -qF -- "${option//-/\\-}" docs/brisim.1 || fail "docs/brisim.1 does not describe $option"
 done
 
+# Every option lapdecode's usage lists is in its man page (written there as \-name).
+while read -r option; do
+  grep -qF -- "${option//-/\\-}" docs/lapdecode.1 || fail "docs/lapdecode.1 does not describe $option"
+done < <("$bin/lapdecode" -h | grep -o -- '-[a-z0-9?]\+' | sort -u)
+
 # Every shared library the programs need comes from a package the .deb depends on.
 depends=$(dpkg-deb -f "$deb" Depends)
 depends_names=" $(echo "$depends" | tr ',|' '\n\n' | awk '{print $1}' | tr '\n' ' ')"
