@@ -1,0 +1,160 @@
+// lapdecode's command line, its batched output, the line name it shows and its messages.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "capture/capture_writer.h"
+#include "capture/lapd_frames.h"
+#include "lapdecode/lapdecode.h"
+
+namespace lapdecode {
+namespace {
+
+struct FakeSink : Sink {
+  std::vector<std::string> writes;
+  std::vector<std::string> errors;
+  int refuse_after = -1;  // Out fails from this write on
+  bool Out(std::string_view text) override {
+    if (refuse_after >= 0 && static_cast<int>(writes.size()) >= refuse_after) return false;
+    writes.emplace_back(text);
+    return true;
+  }
+  void Err(std::string_view line) override { errors.emplace_back(line); }
+  std::string All() const {
+    std::string s;
+    for (const auto& w : writes) s += w;
+    return s;
+  }
+};
+
+ParseResult Parse(std::vector<std::string> args, Options* options, std::string* error) {
+  args.insert(args.begin(), "lapdecode");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  return ParseArguments(static_cast<int>(argv.size()), argv.data(), options, error);
+}
+
+TEST(Arguments, ViewsNamesAndFiles) {
+  struct Case {
+    std::vector<std::string> args;
+    ParseResult result;
+    bool raw, l2, l3;
+    std::string name;
+    std::vector<std::string> files;
+  } cases[] = {
+      {{"a.pcap"}, ParseResult::kRun, true, true, true, "", {"a.pcap"}},
+      {{"-L2", "a"}, ParseResult::kRun, false, true, false, "", {"a"}},
+      {{"-RAW", "-l3", "a", "b"}, ParseResult::kRun, true, false, true, "", {"a", "b"}},
+      {{"-P", "-l2", "-"}, ParseResult::kRun, true, true, true, "", {"-"}},
+      {{"-n", "Tessix1 LINE1", "a"}, ParseResult::kRun, true, true, true, "Tessix1 LINE1", {"a"}},
+      {{"--", "-raw"}, ParseResult::kRun, true, true, true, "", {"-raw"}},
+      {{"-?", "a"}, ParseResult::kUsage, true, true, true, "", {"a"}},
+      {{"-h"}, ParseResult::kUsage, true, true, true, "", {}},
+      {{"-v"}, ParseResult::kVersion, true, true, true, "", {}},
+      {{"-x", "a"}, ParseResult::kBad, true, true, true, "", {}},
+      {{"a", "-n"}, ParseResult::kBad, true, true, true, "", {"a"}},
+      {{"-p"}, ParseResult::kBad, true, true, true, "", {}},
+  };
+  for (const Case& c : cases) {
+    Options options;
+    std::string error;
+    const ParseResult result = Parse(c.args, &options, &error);
+    const std::string what = c.args.empty() ? "" : c.args[0];
+    ASSERT_EQ(result, c.result) << what;
+    if (result == ParseResult::kBad) {
+      EXPECT_FALSE(error.empty()) << what;
+      continue;
+    }
+    if (result != ParseResult::kRun) continue;
+    EXPECT_EQ(options.views.raw, c.raw) << what;
+    EXPECT_EQ(options.views.l2, c.l2) << what;
+    EXPECT_EQ(options.views.l3, c.l3) << what;
+    EXPECT_EQ(options.name, c.name) << what;
+    EXPECT_EQ(options.files, c.files) << what;
+  }
+}
+
+// A pcapng file with one named and one unnamed LAPD interface and count frames on each.
+capture::ByteBuffer TwoInterfaces(int count) {
+  capture::ByteBuffer file;
+  capture::AppendSectionHeader(file, "");
+  capture::AppendInterfaceDescription(file, {capture::kLinkTypeLapd, 0, "Tessix1 LINE2", 6});
+  capture::AppendInterfaceDescription(file, {capture::kLinkTypeLapd, 0, "", 6});
+  static const std::vector<std::uint8_t> setup = {0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05,
+                                                  0x04, 0x03, 0x80, 0x90, 0xA2};
+  for (int i = 0; i < count; ++i) {
+    for (std::uint32_t interface = 0; interface < 2; ++interface) {
+      capture::AppendEnhancedPacket(file, {interface, 1765000000000000ull + static_cast<std::uint64_t>(i) * 1000, setup,
+                                           0, capture::PacketDirection::kInbound, false, 0});
+    }
+  }
+  return file;
+}
+
+TEST(DecodeFile, WritesInLargeBatchesWithTheRightLineNames) {
+  const capture::ByteBuffer file = TwoInterfaces(400);
+  Options options;
+  FakeSink sink;
+  ASSERT_EQ(DecodeFile("f", file, "f.pcapng", options, sink), FileResult::kOk);
+  ASSERT_GE(sink.writes.size(), 2u);
+  for (std::size_t i = 0; i + 1 < sink.writes.size(); ++i) EXPECT_GE(sink.writes[i].size(), kBatchSize);
+  const std::string all = sink.All();
+  const auto count = [&all](const std::string& s) {
+    std::size_t n = 0;
+    for (std::size_t at = all.find(s); at != std::string::npos; at = all.find(s, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(" Tessix1 LINE2 (N)\n"), 400u);
+  EXPECT_EQ(count(" f.pcapng (N)\n"), 400u);
+  EXPECT_EQ(sink.errors, std::vector<std::string>{
+                             "lapdecode: f: link type LAPD (203): directions from the packets' inbound/outbound flags"});
+
+  options.name = "X";
+  FakeSink named;
+  ASSERT_EQ(DecodeFile("f", file, "f.pcapng", options, named), FileResult::kOk);
+  EXPECT_EQ(named.All().find("LINE2"), std::string::npos);
+}
+
+TEST(DecodeFile, StopsWhenTheOutputIsGone) {
+  const capture::ByteBuffer file = TwoInterfaces(400);
+  FakeSink sink;
+  sink.refuse_after = 1;
+  EXPECT_EQ(DecodeFile("f", file, "f", Options{}, sink), FileResult::kOutputGone);
+  EXPECT_EQ(sink.writes.size(), 1u);
+}
+
+TEST(DecodeFile, ProblemsAreOneLineEachAfterTheFramesBeforeThem) {
+  capture::ByteBuffer file = TwoInterfaces(2);
+  capture::ByteBuffer cut(file.begin(), file.end() - 4);
+  FakeSink sink;
+  EXPECT_EQ(DecodeFile("c", cut, "c", Options{}, sink), FileResult::kProblem);
+  ASSERT_EQ(sink.errors.size(), 2u);
+  EXPECT_EQ(sink.errors[1].rfind("lapdecode: c: cut short after 3 frames (", 0), 0u) << sink.errors[1];
+
+  capture::ByteBuffer mixed;
+  capture::AppendSectionHeader(mixed, "");
+  capture::AppendInterfaceDescription(mixed, {1, 0, "eth0", 6});
+  static const std::vector<std::uint8_t> bytes = {1, 2, 3};
+  capture::AppendEnhancedPacket(mixed, {0, 0, bytes, 0, capture::PacketDirection::kUnknown, false, 0});
+  capture::AppendEnhancedPacket(mixed, {0, 0, bytes, 0, capture::PacketDirection::kUnknown, false, 0});
+  FakeSink other;
+  EXPECT_EQ(DecodeFile("m", mixed, "m", Options{}, other), FileResult::kProblem);
+  EXPECT_EQ(other.errors, std::vector<std::string>{"lapdecode: m: link type EN10MB (1) carries no LAPD frames "
+                                                   "(lapdecode reads LINUX_LAPD (177) and LAPD (203))"});
+  EXPECT_TRUE(other.writes.empty());
+
+  FakeSink junk;
+  const std::vector<std::uint8_t> text = {'h', 'e', 'l', 'l', 'o'};
+  EXPECT_EQ(DecodeFile("j", text, "j", Options{}, junk), FileResult::kProblem);
+  EXPECT_EQ(junk.errors, std::vector<std::string>{"lapdecode: j: not a pcap or pcapng file"});
+}
+
+TEST(BaseName, FoldersOfEitherSystem) {
+  EXPECT_EQ(BaseName("/tmp/a/calls.pcapng"), "calls.pcapng");
+  EXPECT_EQ(BaseName("C:\\caps\\x.pcap"), "x.pcap");
+  EXPECT_EQ(BaseName("plain"), "plain");
+}
+
+}  // namespace
+}  // namespace lapdecode
