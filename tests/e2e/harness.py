@@ -265,7 +265,8 @@ def terminated_by(status, sig):
 
 
 def needs_capture_reader(what):
-    """Captures are played by brisim through libpcap, which the Windows build of brisim lacks."""
+    """Capture replays are not set up in the Wine rig (brisim.exe can read captures since it has
+    the capture module, but the rig does not hand it capture files yet)."""
     if WINE:
         wine_rig.cannot_express("capture-files", what)
 
