@@ -63,13 +63,34 @@ bool LoadFile(const std::string& path, std::vector<std::uint8_t>* out, std::stri
   return ok;
 }
 
+// A fraction of a second (below units) in nanoseconds, rounded down, in 64-bit arithmetic only
+// (32-bit builds have no wider integers).
+std::uint32_t FractionToNanoseconds(std::uint64_t fraction, std::uint8_t resolution) {
+  const unsigned exponent = resolution & 0x7Fu;
+  if ((resolution & 0x80u) == 0) {  // 10^-exponent
+    std::uint64_t scale = 1;
+    for (unsigned i = exponent; i < 9; ++i) scale *= 10;
+    for (unsigned i = 9; i < exponent; ++i) scale *= 10;
+    return static_cast<std::uint32_t>(exponent <= 9 ? fraction * scale : fraction / scale);
+  }
+  // 2^-exponent: fraction * 10^9 / 2^exponent, with 10^9 = 2^9 * 1953125.
+  if (exponent <= 9) return static_cast<std::uint32_t>((fraction * 1000000000u) >> exponent);
+  constexpr std::uint64_t kOdd = 1953125;  // below 2^21
+  const unsigned m = exponent - 9;
+  if (m <= 33) return static_cast<std::uint32_t>((fraction * kOdd) >> m);  // below 2^(m+30)
+  // Split the fraction at k = m - 30 bits: fraction * kOdd / 2^m = hi * kOdd / 2^30 + lo * kOdd / 2^m.
+  const unsigned k = m - 30;
+  const std::uint64_t hi = fraction >> k, lo = fraction & ((std::uint64_t{1} << k) - 1);
+  const std::uint64_t a = hi * kOdd;  // hi below 2^39
+  const std::uint64_t whole = a >> 30, rest = a & ((std::uint64_t{1} << 30) - 1);
+  return static_cast<std::uint32_t>(whole + (((rest << k) + lo * kOdd) >> m));
+}
+
 void SplitTimeStamp(std::uint64_t stamp, const Interface& interface, std::int64_t* seconds,
                     std::uint32_t* nanoseconds) {
   const std::uint64_t units = interface.units_per_second == 0 ? 1 : interface.units_per_second;
   const std::uint64_t whole = stamp / units;
-  const std::uint64_t fraction = stamp % units;
-  __extension__ using U128 = unsigned __int128;
-  *nanoseconds = static_cast<std::uint32_t>(static_cast<U128>(fraction) * 1000000000u / units);
+  *nanoseconds = FractionToNanoseconds(stamp % units, interface.time_resolution);
   // Seconds past what a signed count holds cannot occur in a real capture; they are held at the
   // largest value rather than wrapped.
   constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
@@ -149,6 +170,7 @@ ReadStatus Reader::Start() {
   interface.link_type = static_cast<std::uint16_t>(network & 0xFFFF);
   interface.snap_length = snap;
   interface.units_per_second = nanosecond_pcap_ ? 1000000000 : 1000000;
+  interface.time_resolution = nanosecond_pcap_ ? 9 : 6;
   interfaces_.push_back(interface);
   pos_ = kPcapHeaderSize;
   return ReadStatus::kPacket;
@@ -274,6 +296,7 @@ ReadStatus Reader::InterfaceDescription(ByteSpan body) {
       std::uint64_t units = 1;
       for (unsigned i = 0; i < exponent; ++i) units *= binary ? 2 : 10;
       interface.units_per_second = units;
+      interface.time_resolution = resol;
     } else if (code == kIfTsoffset && length >= 8) {
       std::uint32_t lo = 0, hi = 0;
       if (U32(value, big_endian_ ? 4 : 0, &lo) && U32(value, big_endian_ ? 0 : 4, &hi)) {

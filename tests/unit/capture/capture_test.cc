@@ -291,21 +291,23 @@ TEST(PcapngReader, BigEndianSection) {
 
 TEST(TimeStamps, ResolutionsAndOffset) {
   struct Case {
+    std::uint8_t resolution;
     std::uint64_t units;
     std::int64_t offset;
     std::uint64_t stamp;
     std::int64_t seconds;
     std::uint32_t nanoseconds;
   } cases[] = {
-      {1000000, 0, 1765000000250000ull, 1765000000, 250000000},
-      {1000000000, 0, 1765000000000000007ull, 1765000000, 7},
-      {10000000, 0, 17650000000000001ull, 1765000000, 100},
-      {1024, 0, 1024 * 5 + 512, 5, 500000000},
-      {1, 100, 5, 105, 0},
-      {10000000000000000000ull, 0, ~0ull, 1, 844674407},
+      {6, 1000000, 0, 1765000000250000ull, 1765000000, 250000000},
+      {9, 1000000000, 0, 1765000000000000007ull, 1765000000, 7},
+      {7, 10000000, 0, 17650000000000001ull, 1765000000, 100},
+      {0x8A, 1024, 0, 1024 * 5 + 512, 5, 500000000},
+      {0, 1, 100, 5, 105, 0},
+      {19, 10000000000000000000ull, 0, ~0ull, 1, 844674407},
   };
   for (const Case& c : cases) {
     Interface i;
+    i.time_resolution = c.resolution;
     i.units_per_second = c.units;
     i.offset_seconds = c.offset;
     std::int64_t s = 0;
@@ -313,6 +315,36 @@ TEST(TimeStamps, ResolutionsAndOffset) {
     SplitTimeStamp(c.stamp, i, &s, &ns);
     EXPECT_EQ(s, c.seconds) << c.units;
     EXPECT_EQ(ns, c.nanoseconds) << c.units;
+  }
+}
+
+TEST(TimeStamps, BinaryFractionsAreExactWithoutWideIntegers) {
+  // floor(fraction * 10^9 / 2^n) against a long-hand reference, for every binary exponent.
+  for (unsigned n = 0; n <= 63; ++n) {
+    const std::uint64_t units = std::uint64_t{1} << n;
+    for (const std::uint64_t fraction : {std::uint64_t{0}, std::uint64_t{1}, units / 3, units / 2, units - 1}) {
+      if (fraction >= units) continue;
+      // Reference: binary long division of fraction * 10^9, one bit of the quotient at a time.
+      std::uint64_t expected = 0;
+      {
+        std::uint64_t remainder = 0;
+        // fraction * 10^9 as (high, low) with 32-bit limbs: at most 94 bits.
+        const std::uint64_t f_lo = fraction & 0xFFFFFFFFu, f_hi = fraction >> 32;
+        const std::uint64_t p0 = f_lo * 1000000000u, p1 = f_hi * 1000000000u;
+        const std::uint64_t low = p0 + (p1 << 32);
+        const std::uint64_t high = (p1 >> 32) + (low < p0 ? 1 : 0);
+        for (int bit = 127; bit >= 0; --bit) {
+          const std::uint64_t b = bit >= 64 ? (high >> (bit - 64)) & 1 : (low >> bit) & 1;
+          remainder = (remainder << 1) | b;
+          expected <<= 1;
+          if (remainder >= units) {
+            remainder -= units;
+            expected |= 1;
+          }
+        }
+      }
+      EXPECT_EQ(FractionToNanoseconds(fraction, static_cast<std::uint8_t>(0x80 | n)), expected) << n << " " << fraction;
+    }
   }
 }
 
