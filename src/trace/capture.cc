@@ -12,6 +12,7 @@
 #include "common/console.h"
 #include "common/console_batch.h"
 #include "common/driver.h"
+#include "common/trace_poll.h"
 #include "decode/frame_display.h"
 #include "platform/platform.h"
 #include "trace/console_control.h"
@@ -26,11 +27,6 @@ bool TornDown = false;
 
 namespace {
 
-// The driver's own argument of the create and destroy requests.
-constexpr std::uint32_t kTraceObjectParameter = 20;
-// OP_TRACE_STATUS reply: the oldest entry still held is the fifth word minus the fourth.
-constexpr std::size_t kStatusHeldFromOffset = 52;
-constexpr std::size_t kStatusHeldToOffset = 56;
 // OP_LOG_FILE parameter.
 constexpr std::uint32_t kLogFileOn = 2;
 constexpr std::uint32_t kLogFileOff = 0;
@@ -65,23 +61,6 @@ std::uint32_t SendUnlessTornDown(CommandBlock* block) {
   std::uint32_t status = kStatusDeviceCallFailed;
   UnlessTornDown([&] { status = ExecuteCmd(block); });
   return status;
-}
-
-void SendLineRequest(std::uint32_t opcode, std::uint32_t handle, std::uint32_t parameter) {
-  CommandHolder block = AllocateCommand();
-  if (!block) return;
-  block->SetOpcode(opcode);
-  block->SetLineHandle(handle);
-  block->SetParameter(parameter);
-  ExecuteCmd(block.get());
-}
-
-void SendDestroy(CommandBlock& block, std::uint32_t handle) {
-  block.Zero();
-  block.SetOpcode(OP_TRACE_DESTROY);
-  block.SetLineHandle(handle);
-  block.SetParameter(kTraceObjectParameter);
-  ExecuteCmd(&block);
 }
 
 // Displays every unread entry of one ring, in order, into the decode thread's batch. The slot is
@@ -128,9 +107,9 @@ bool RunCanGoOn() {
 
 bool RunFailed() { return RunEndedByFailure.load() || ConsoleOutputGone(); }
 
-void StartTrace(std::uint32_t handle) { SendLineRequest(OP_TRACE_START, handle, 0); }
+void StartTrace(std::uint32_t handle) { SendTraceStart(handle); }
 
-void StopTrace(std::uint32_t handle) { SendLineRequest(OP_TRACE_STOP, handle, 0); }
+void StopTrace(std::uint32_t handle) { SendTraceStop(handle); }
 
 void CreateTrace() {
   UnlessTornDown([] {
@@ -138,11 +117,7 @@ void CreateTrace() {
     if (!block) return;
     for (LineEntry& entry : idd_tbl) {
       if (entry.Selected != 1) continue;
-      block->Zero();
-      block->SetOpcode(OP_TRACE_CREATE);
-      block->SetLineHandle(entry.Handle);
-      block->SetParameter(kTraceObjectParameter);
-      if (ExecuteCmd(block.get()) != 0) {
+      if (SendTraceCreate(*block, entry.Handle) != 0) {
         ConsolePrintf("Error Creating Trace Object for Line %s\n", entry.Name.data());
         entry.Selected = 0;
         continue;
@@ -151,7 +126,7 @@ void CreateTrace() {
       if (!entry.Ring) {
         // The object exists but cannot be traced without a ring: remove it again.
         ConsoleWrite("Error: Error Allocating Memory.\n");
-        SendDestroy(*block, entry.Handle);
+        SendTraceDestroy(*block, entry.Handle);
         entry.Selected = 0;
         continue;
       }
@@ -160,54 +135,42 @@ void CreateTrace() {
   });
 }
 
-void GetTraceEntry(std::uint32_t handle, TraceRing* ring, std::uint32_t* nextEntry, std::size_t event) {
-  CommandHolder block = AllocateCommand();
-  if (!block) return;
+namespace {
 
-  block->SetOpcode(OP_TRACE_STATUS);
-  block->SetLineHandle(handle);
-  if (SendUnlessTornDown(block.get()) != 0) return;
-
-  const ByteSpan reply = block->bytes();
-  const std::uint32_t oldest = GetLE32(reply, kStatusHeldToOffset) - GetLE32(reply, kStatusHeldFromOffset);
-  // Entry numbers wrap at 2^32 as the driver counts them, so whether the oldest held entry lies
-  // ahead of NextEntry is the sign of their difference in 32 bits; the count is then positive.
-  const auto ahead = static_cast<std::int32_t>(oldest - *nextEntry);
-  if (ahead > 0) {
-    ConsolePrintf("Lost %d Entries\n", static_cast<int>(ahead));
-    *nextEntry = oldest;
-  } else if (ahead < 0 && !ring->StatusSeen) {
-    // Before the first status reply nothing has been read: a driver whose numbers start below 0
-    // (in 32 bits) holds entries that are all still to be shown, from the oldest on.
-    *nextEntry = oldest;
-  }
-  ring->StatusSeen = true;
-
+// lapmon's side of the poll of one line: the requests go out unless the traces are torn down,
+// entries go into the line's ring while it has room and the tool has not been stopped, and a
+// pending log-file switch follows right after an entry was read.
+struct RingPollHooks {
+  TraceRing* ring;
   bool read = false;
-  // The block is reused without zeroing: each request rewrites only the fields it sends.
-  while (Get(EndGame) == 0) {
-    // Unread entries are never overwritten; what does not fit stays with the driver until the
-    // next poll.
-    if (!RingHasRoom(*ring)) break;
-    block->SetOpcode(OP_TRACE_READ);
-    block->SetLineHandle(handle);
-    block->SetParameter(*nextEntry);
-    if (SendUnlessTornDown(block.get()) != 0) break;
+
+  std::uint32_t Send(CommandBlock* block) { return SendUnlessTornDown(block); }
+  void Lost(std::uint32_t count) { ConsolePrintf("Lost %d Entries\n", static_cast<int>(count)); }
+  // Unread entries are never overwritten; what does not fit stays with the driver until the
+  // next poll.
+  bool MayRead() const { return Get(EndGame) == 0 && RingHasRoom(*ring); }
+  void Take(CommandBlock& block, TraceEntryView entry) {
     read = true;
     {
       std::lock_guard<std::mutex> guard(hThdSem);
-      RingPut(*ring, block->Payload().first<kTraceEntrySize>());
+      RingPut(*ring, entry);
     }
-    ++*nextEntry;
-
     if (PrintUpdate.exchange(0, std::memory_order_acquire) != 0) {
-      block->SetOpcode(OP_LOG_FILE);
-      block->SetParameter(Get(PrintStatus) != 0 ? kLogFileOn : kLogFileOff);
-      SendUnlessTornDown(block.get());
+      block.SetOpcode(OP_LOG_FILE);
+      block.SetParameter(Get(PrintStatus) != 0 ? kLogFileOn : kLogFileOff);
+      SendUnlessTornDown(&block);
     }
   }
+};
 
-  if (read) SetTraceEvent(TraceEvent, event);
+}  // namespace
+
+void GetTraceEntry(std::uint32_t handle, TraceRing* ring, std::uint32_t* nextEntry, std::size_t event) {
+  CommandHolder block = AllocateCommand();
+  if (!block) return;
+  RingPollHooks hooks{ring};
+  PollTraceLine(*block, handle, TracePosition{*nextEntry, ring->StatusSeen}, hooks);
+  if (hooks.read) SetTraceEvent(TraceEvent, event);
 }
 
 void DoTrace() {
@@ -272,7 +235,7 @@ bool StopAndDestroyAll() {
     for (LineEntry& entry : idd_tbl) {
       if (!entry.Ring) continue;
       StopTrace(entry.Handle);
-      SendDestroy(*block, entry.Handle);
+      SendTraceDestroy(*block, entry.Handle);
     }
   }
   return true;
