@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 
 #include "common/bytes.h"
 #include "common/command_block.h"
@@ -62,7 +63,8 @@ bool PollTraceLine(CommandBlock& block, std::uint32_t handle, TracePosition posi
   block.SetLineHandle(handle);
   if (hooks.Send(&block) != 0) return false;
 
-  const std::uint32_t lost = TakeTraceStatus(block.bytes(), position);
+  // Read through the const view: the block keeps knowing how far it was written.
+  const std::uint32_t lost = TakeTraceStatus(std::as_const(block).bytes(), position);
   if (lost > 0) hooks.Lost(lost);
 
   while (hooks.MayRead()) {
