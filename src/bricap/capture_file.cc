@@ -1,0 +1,65 @@
+#include "bricap/capture_file.h"
+
+#include <algorithm>
+
+#include "capture/lapd_frames.h"
+
+namespace bricap {
+
+std::uint64_t TicksSince1970(std::uint64_t file_time) {
+  return file_time < capture::kUnixEpochFileTime ? 0 : file_time - capture::kUnixEpochFileTime;
+}
+
+void AppendFileHeader(capture::ByteBuffer& out, const std::vector<std::string>& line_names) {
+  capture::AppendSectionHeader(out, "bricap (bri-tools) 2.51");
+  for (const std::string& name : line_names) {
+    capture::InterfaceSpec spec;
+    spec.link_type = capture::kLinkTypeLinuxLapd;
+    spec.snap_length = kSnapLength;
+    spec.name = name;
+    spec.time_resolution = kTimeResolution;
+    capture::AppendInterfaceDescription(out, spec);
+  }
+}
+
+void AppendEntry(capture::ByteBuffer& out, std::uint32_t interface, TraceEntryBytes entry,
+                 std::uint64_t* pending_drop) {
+  std::uint64_t file_time = 0;
+  ReadLE64(entry, kTimeStampOffset, &file_time);
+  const std::uint32_t direction = GetLE32(entry, kDirectionOffset) != 0 ? 1 : 0;
+  // The valid octets: the entry's length, kept within the frame field whatever it says.
+  const auto length = static_cast<std::int32_t>(GetLE32(entry, kFrameLengthOffset));
+  const std::size_t octets = length <= 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(length), kFrameDataSize);
+
+  std::vector<std::uint8_t> data;
+  data.reserve(capture::kLinuxLapdHeaderSize + octets);
+  capture::AppendLinuxLapdHeader(data, direction);
+  const ByteSpan frame = ByteSpan(entry).subspan(kFrameDataOffset, octets);
+  data.insert(data.end(), frame.begin(), frame.end());
+
+  capture::PacketSpec packet;
+  packet.interface = interface;
+  packet.time_stamp = TicksSince1970(file_time);
+  packet.data = ByteSpan(data);
+  packet.direction = capture::FlagFromDirection(direction);
+  if (*pending_drop > 0) {
+    packet.has_drop_count = true;
+    packet.drop_count = *pending_drop;
+    *pending_drop = 0;
+  }
+  capture::AppendEnhancedPacket(out, packet);
+}
+
+void AppendLineStatistics(capture::ByteBuffer& out, std::uint32_t interface, std::uint64_t ticks,
+                          std::uint64_t received, std::uint64_t dropped) {
+  capture::StatisticsSpec spec;
+  spec.interface = interface;
+  spec.time_stamp = ticks;
+  spec.has_received = true;
+  spec.received = received;
+  spec.has_dropped = true;
+  spec.dropped = dropped;
+  capture::AppendInterfaceStatistics(out, spec);
+}
+
+}  // namespace bricap

@@ -1,0 +1,47 @@
+// bricap's command line: dumpcap's options for a capture into a file, and Wireshark's extcap
+// options for a capture into Wireshark.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bricap {
+
+enum class Action {
+  kUsage,             // -h
+  kVersion,           // -v
+  kListLines,         // -D
+  kCapture,           // -w FILE
+  kExtcapInterfaces,  // --extcap-interfaces
+  kExtcapVersion,     // --extcap-version alone
+  kExtcapDlts,        // --extcap-dlts --extcap-interface X
+  kExtcapConfig,      // --extcap-config --extcap-interface X
+  kExtcapFilter,      // --extcap-capture-filter F without --capture: is the filter valid?
+  kExtcapCapture,     // --capture --extcap-interface X --fifo PATH
+};
+
+struct Options {
+  Action action = Action::kCapture;
+  std::vector<std::size_t> lines;  // -i (or the extcap interface), in the order given, no repeats
+  std::string file;                // -w FILE or --fifo PATH; "-" is standard output
+  std::uint64_t count = 0;         // -c: stop after this many frames; 0 = no limit
+  std::uint32_t duration = 0;      // -a duration:SEC; 0 = no limit
+  std::optional<std::string> capture_filter;  // --extcap-capture-filter
+};
+
+// Reads the command line. False for a bad one, with *error saying why in one line.
+bool ParseArguments(int argc, char** argv, Options* options, std::string* error);
+
+// The index of a line from "-i N" or an extcap interface "bri<N>": 0 to 19.
+std::optional<std::size_t> ParseLineIndex(const std::string& text);
+
+// "bri<N>".
+std::string InterfaceValue(std::size_t index);
+
+std::string UsageText();
+std::string VersionText();
+
+}  // namespace bricap
