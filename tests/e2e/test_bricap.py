@@ -1,0 +1,258 @@
+"""bricap against brisim, read back by the real tshark: files written with -w, the extcap interface
+that tshark itself drives, Ctrl-C in the middle, entries the driver dropped, and the ways it refuses."""
+
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+
+import harness
+import lapd_capture
+from harness import Sim, wait_for_log
+from lapmon_util import OP_TRACE_CREATE, OP_TRACE_DESTROY, OP_TRACE_READ, OP_TRACE_STOP, line, scenario
+
+BRICAP = os.environ.get("BRI_BRICAP", "bricap")
+LAPDECODE = os.environ.get("BRI_LAPDECODE", "lapdecode")
+SCENARIOS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sim", "scenarios")
+FIELDS = ["lapd.sapi", "lapd.tei", "q931.message_type", "frame.time_epoch"]
+OUTBOUND, INBOUND = "0x00000002", "0x00000001"
+
+
+def tshark(args, env=None, timeout=120):
+    return subprocess.run(["tshark"] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          env=env, timeout=timeout)
+
+
+def tshark_fields(path, fields):
+    done = tshark(["-r", path, "-T", "fields", "-E", "separator=|"] + sum((["-e", f] for f in fields), []))
+    if done.returncode != 0:
+        raise AssertionError("tshark could not read %s: %s" % (path, done.stderr.decode(errors="replace")))
+    return [row.split("|") for row in done.stdout.decode().splitlines()]
+
+
+def pcapng_blocks(path):
+    """(type, body) of every block; the file must end at a block boundary."""
+    with open(path, "rb") as f:
+        data = f.read()
+    blocks, at = [], 0
+    while at < len(data):
+        kind, total = struct.unpack_from("<II", data, at)
+        if total < 12 or at + total > len(data):
+            raise AssertionError("block at %d runs past the end of the file" % at)
+        blocks.append((kind, data[at + 8:at + total - 4]))
+        at += total
+    return blocks
+
+
+def options(body, start):
+    """The options of a block body from `start`: {code: [values]}."""
+    out, at = {}, start
+    while at + 4 <= len(body):
+        code, length = struct.unpack_from("<HH", body, at)
+        if code == 0:
+            break
+        out.setdefault(code, []).append(body[at + 4:at + 4 + length])
+        at += 4 + length + (-length % 4)
+    return out
+
+
+def drop_counts(path):
+    """The epb_dropcount of every enhanced packet (0 when it has none), and isb_ifdrop of each
+    interface statistics block."""
+    packets, statistics = [], []
+    for kind, body in pcapng_blocks(path):
+        if kind == 6:
+            captured = struct.unpack_from("<I", body, 12)[0]
+            drop = options(body, 20 + captured + (-captured % 4)).get(4, [bytes(8)])[0]
+            packets.append(struct.unpack("<Q", drop)[0])
+        elif kind == 5:
+            opts = options(body, 12)
+            statistics.append((struct.unpack("<Q", opts[4][0])[0], struct.unpack("<Q", opts[5][0])[0]))
+    return packets, statistics
+
+
+@unittest.skipIf(harness.WINE, "bricap.exe under Wine is not run by this suite yet (tests/e2e/runner.py says why)")
+@unittest.skipIf(shutil.which("tshark") is None, "tshark is not installed")
+class Bricap(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="bri-bricap-")
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.tmp, name)
+
+    def source(self, count=40, seed=5):
+        """A capture of varied frames in both directions, and the frames as (sender, octets)."""
+        frames = lapd_capture.varied_frames(count, seed=seed)
+        path = self.path("source.pcapng")
+        lapd_capture.write_pcapng(path, lapd_capture.records(frames, lapd_capture.LINKTYPE_LINUX_LAPD,
+                                                             start=1765000000.125, rate=50.0),
+                                  lapd_capture.LINKTYPE_LINUX_LAPD)
+        return path, frames
+
+    def check_same_frames(self, written, source, frames):
+        """tshark reads the same frames, times and directions from both files."""
+        self.assertEqual(tshark_fields(written, FIELDS), tshark_fields(source, FIELDS))
+        flags = [row[0] for row in tshark_fields(written, ["frame.packet_flags_direction"])]
+        self.assertEqual(flags, [OUTBOUND if sender == lapd_capture.USER else INBOUND for sender, _ in frames])
+
+    def check_teardown(self, sim, handles):
+        log = sim.log()
+        for handle in handles:
+            ops = [r["opcode"] for r in log if r["line_handle"] == handle]
+            self.assertEqual(ops.count(OP_TRACE_CREATE), 1)
+            self.assertEqual(ops.count(OP_TRACE_STOP), 1)
+            self.assertEqual(ops.count(OP_TRACE_DESTROY), 1)
+            self.assertEqual(ops[-2:], [OP_TRACE_STOP, OP_TRACE_DESTROY])
+
+    def test_file_holds_the_frames_brisim_played(self):
+        source, frames = self.source()
+        with Sim(extra_args=["--pcap", source, "--pace", "fast"]) as sim:
+            listed = harness.run(BRICAP, ["-D"], sim)
+            self.assertEqual((listed.returncode, listed.stdout), (0, b"0. Tessix1 LINE1\n"))
+            out = self.path("out.pcapng")
+            done = harness.run(BRICAP, ["-w", out, "-c", str(len(frames))], sim, timeout=60)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.check_teardown(sim, [r["line_handle"] for r in sim.requests(OP_TRACE_CREATE)])
+        self.assertIn(b"Capturing on 'Tessix1 LINE1'", done.stderr)
+        self.assertIn(b"Packets captured: %d\n" % len(frames), done.stderr)
+        self.check_same_frames(out, source, frames)
+        self.assertEqual(tshark_fields(out, ["frame.interface_name"])[0], ["Tessix1 LINE1"])
+        self.assertEqual(drop_counts(out), ([0] * len(frames), [(len(frames), 0)]))
+        # lapdecode shows the file exactly as it shows the capture brisim played (and so as lapmon).
+        decode = [subprocess.run([LAPDECODE, "-n", "L", path], stdout=subprocess.PIPE, timeout=60,
+                                 env=dict(os.environ, TZ="UTC")).stdout for path in (out, source)]
+        self.assertEqual(decode[0], decode[1])
+
+    def test_standard_output_and_chosen_lines(self):
+        handles = (0x1001, 0x1002)
+        frames = [{"at_ms": 0, "dir": d, "hex": "00 01 7f"} for d in (0, 1)]
+        with Sim(scenario(*[line("L%d" % i, h, frames) for i, h in enumerate(handles)])) as sim:
+            done = harness.run(BRICAP, ["-i", "1", "-w", "-", "-c", "2"], sim, timeout=60)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual([r["line_handle"] for r in sim.requests(OP_TRACE_CREATE)], [0x1002])
+        out = self.path("stdout.pcapng")
+        with open(out, "wb") as f:
+            f.write(done.stdout)
+        rows = tshark_fields(out, ["frame.interface_name", "lapd.sapi", "frame.packet_flags_direction"])
+        self.assertEqual(rows, [["L1", "0", OUTBOUND], ["L1", "0", INBOUND]])
+
+    def test_ctrl_c_in_the_middle_leaves_a_whole_file(self):
+        with Sim(scenario(line("L0", 0x1001, [{"at_ms": 0, "dir": 0, "hex": "00 01 7f"}],
+                               repeat={"count": "forever", "every_ms": 100}))) as sim:
+            out = self.path("ctrlc.pcapng")
+            proc = harness.start(BRICAP, ["-w", out], sim)
+            try:
+                wait_for_log(sim, lambda log: len([r for r in log if r["opcode"] == OP_TRACE_READ
+                                                   and r["status"] == 0]) >= 15, timeout=20)
+                proc.send_signal(signal.SIGINT)
+                _, err = proc.communicate(timeout=15)
+            finally:
+                if proc.poll() is None:
+                    proc.kill()
+                    proc.wait()
+            self.assertEqual(proc.returncode, 0, err)
+            self.check_teardown(sim, [0x1001])
+            read = len([r for r in sim.log() if r["opcode"] == OP_TRACE_READ and r["status"] == 0])
+        rows = tshark_fields(out, ["lapd.sapi"])
+        self.assertEqual(len(rows), read)
+        self.assertIn(b"Packets captured: %d\n" % read, err)
+        self.assertEqual(drop_counts(out)[1], [(read, 0)])
+
+    def test_dropped_entries_are_counted_in_the_next_packet_and_at_the_end(self):
+        with open(os.path.join(SCENARIOS, "storm.json")) as f:
+            storm = f.read()
+        with Sim() as sim:
+            path = sim.write_file("storm.json", storm)
+            sim.stop()
+            sim.scenario_path = path
+            sim.start()
+            out = self.path("storm.pcapng")
+            done = harness.run(BRICAP, ["-w", out, "-a", "duration:5"], sim, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        packets, statistics = drop_counts(out)
+        self.assertEqual(len(statistics), 1)
+        received, dropped = statistics[0]
+        self.assertEqual(received, len(packets))
+        self.assertGreater(dropped, 0)
+        self.assertEqual(sum(packets), dropped)
+        self.assertEqual(received + dropped, 300)
+        self.assertIn(b"Packets received/dropped on line 'Tessix1 LINE1 (U)': %d/%d\n" % (received, dropped),
+                      done.stderr)
+
+    def test_tshark_lists_and_captures_through_the_extcap_interface(self):
+        home = self.path("home")
+        extcap = os.path.join(home, ".config", "wireshark", "extcap")
+        os.makedirs(extcap)
+        os.symlink(os.path.abspath(BRICAP), os.path.join(extcap, "bricap"))
+        source, frames = self.source(count=30, seed=9)
+        with Sim(extra_args=["--pcap", source, "--pace", "fast"]) as sim:
+            env = sim.env(HOME=home)
+            env.pop("XDG_CONFIG_HOME", None)
+            env.pop("WIRESHARK_RUN_FROM_BUILD_DIRECTORY", None)
+            env.pop("WIRESHARK_CONFIG_DIR", None)
+            listed = tshark(["-D"], env=env)
+            self.assertEqual(listed.returncode, 0, listed.stderr)
+            self.assertRegex(listed.stdout.decode(), r"(?m)^\d+\. bri0 \(Tessix1 LINE1 D channel\)$")
+            out = self.path("extcap.pcapng")
+            done = tshark(["-i", "bri0", "-a", "duration:6", "-w", out], env=env)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            # tshark ends bricap; every trace it made is stopped and destroyed once.
+            wait_for_log(sim, lambda log: any(r["opcode"] == OP_TRACE_DESTROY for r in log), timeout=10)
+            self.check_teardown(sim, [r["line_handle"] for r in sim.requests(OP_TRACE_CREATE)])
+        self.check_same_frames(out, source, frames)
+
+    def test_extcap_answers(self):
+        with Sim() as sim:
+            listed = harness.run(BRICAP, ["--extcap-interfaces", "--extcap-version=4.0"], sim)
+            dlts = harness.run(BRICAP, ["--extcap-dlts", "--extcap-interface", "bri1"], sim)
+            config = harness.run(BRICAP, ["--extcap-config", "--extcap-interface", "bri0"], sim)
+            filt = harness.run(BRICAP, ["--extcap-interface", "bri0", "--extcap-capture-filter", "lapd"], sim)
+            refused = harness.run(BRICAP, ["--capture", "--extcap-interface", "bri0", "--fifo", self.path("f"),
+                                           "--extcap-capture-filter", "lapd"], sim)
+        self.assertEqual(listed.returncode, 0)
+        self.assertEqual(listed.stdout.decode().splitlines()[1:],
+                         ["interface {value=bri0}{display=Tessix1 LINE1 (U) D channel}",
+                          "interface {value=bri1}{display=Tessix1 LINE2 (U) D channel}"])
+        self.assertRegex(listed.stdout.decode().splitlines()[0], r"^extcap \{version=2\.51\}\{help=[^}]+\}$")
+        self.assertEqual(dlts.stdout, b"dlt {number=177}{name=LINUX_LAPD}{display=LAPD with direction (LINUX_LAPD)}\n")
+        self.assertEqual((config.returncode, config.stdout), (0, b""))
+        self.assertEqual(filt.returncode, 0)
+        self.assertIn(b"not supported", filt.stdout)
+        self.assertEqual(refused.returncode, 1)
+        self.assertFalse(os.path.exists(self.path("f")))
+
+    def test_no_driver(self):
+        env = dict(os.environ, BRI_DEVICE_DIR=self.path("nothing-here"))
+        listed = harness.run(BRICAP, ["--extcap-interfaces"], env=env)
+        self.assertEqual(listed.returncode, 0)
+        self.assertEqual(len(listed.stdout.decode().splitlines()), 1)
+        self.assertTrue(listed.stdout.startswith(b"extcap {version=2.51}"))
+        for args in (["-D"], ["-w", self.path("x.pcapng")]):
+            done = harness.run(BRICAP, args, env=env)
+            self.assertEqual(done.returncode, 1, args)
+            self.assertEqual(done.stdout, b"")
+            self.assertTrue(done.stderr.startswith(b"bricap: "), done.stderr)
+        self.assertFalse(os.path.exists(self.path("x.pcapng")))
+
+    def test_command_line(self):
+        env = dict(os.environ, BRI_DEVICE_DIR=self.path("nothing-here"))
+        self.assertEqual(harness.run(BRICAP, ["-v"], env=env).stdout, b"bricap (bri-tools) 2.51\n")
+        usage = harness.run(BRICAP, ["-h"], env=env)
+        self.assertEqual(usage.returncode, 0)
+        self.assertIn(b"Usage: bricap", usage.stdout)
+        for args in ([], ["-w"], ["-i", "20", "-w", "x"], ["-c", "0", "-w", "x"], ["-a", "filesize:3", "-w", "x"],
+                     ["-x"], ["--capture", "--extcap-interface", "bri0"]):
+            done = harness.run(BRICAP, args, env=env)
+            self.assertEqual(done.returncode, 2, args)
+            self.assertTrue(done.stderr.startswith(b"bricap: "), (args, done.stderr))
+
+
+if __name__ == "__main__":
+    unittest.main()
