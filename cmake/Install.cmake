@@ -6,7 +6,8 @@
 set(BRI_TOOLS
   lapmon
   linestat
-  lapdecode)
+  lapdecode
+  bricap)
 set(BRI_LINUX_PROGRAMS
   brisim)
 #
@@ -120,6 +121,7 @@ else()
   install(DIRECTORY sim/scenarios/ DESTINATION ${BRI_DATA_DIR}/scenarios
           FILES_MATCHING PATTERN "*.json" PATTERN "*.pcap")
   install(FILES docs/registry-example.reg DESTINATION ${BRI_DATA_DIR})
+  include(cmake/Extcap.cmake)  # bricap's link in Wireshark's extcap folder
   install(FILES docs/README-linux.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README)
   install(FILES sim/SCENARIOS.md ${_bri_gz_dir}/copyright ${_bri_gz_dir}/changelog.Debian.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -115,6 +115,14 @@ while read -r option; do
   grep -qF -- "${option//-/\\-}" docs/lapdecode.1 || fail "docs/lapdecode.1 does not describe $option"
 done < <("$bin/lapdecode" -h | grep -o -- '-[a-z0-9?]\+' | sort -u)
 
+# Every option bricap's usage lists, short and long, is in its man page; its link in Wireshark's
+# extcap folder leads to it.
+while read -r option; do
+  grep -qF -- "${option//-/\\-}" docs/bricap.1 || fail "docs/bricap.1 does not describe $option"
+done < <("$bin/bricap" -h | grep -oE -- '(^| )--?[a-zA-Z?][a-z-]*' | tr -d ' ' | sort -u)
+[ "$(readlink "$work/root/usr/lib/x86_64-linux-gnu/wireshark/extcap/bricap")" = ../../../../bin/bricap ] \
+  || fail "the package's extcap link does not lead to /usr/bin/bricap"
+
 # Every shared library the programs need comes from a package the .deb depends on.
 depends=$(dpkg-deb -f "$deb" Depends)
 depends_names=" $(echo "$depends" | tr ',|' '\n\n' | awk '{print $1}' | tr '\n' ' ')"
