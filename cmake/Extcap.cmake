@@ -24,5 +24,6 @@ install(CODE "
   if(made EQUAL 0 AND linked EQUAL 0)
     message(STATUS \"Installing: \${dir}/bricap -> \${target}\")
   else()
-    message(WARNING \"No bricap link in \${dir} (not writable): for Wireshark, link bricap into ~/.config/wireshark/extcap\")
+    message(WARNING \"No bricap link in \${dir} (not writable): \"
+                    \"for Wireshark, link bricap into ~/.config/wireshark/extcap\")
   endif()")

@@ -9,7 +9,6 @@
 
 #include "bricap/capture_file.h"
 #include "bricap/output.h"
-#include "common/console.h"
 #include "common/driver.h"
 #include "common/trace_poll.h"
 #include "platform/platform.h"
@@ -155,7 +154,8 @@ struct FileHooks {
 
 std::uint64_t NowTicks() {
   const auto since = std::chrono::system_clock::now().time_since_epoch();
-  const auto ticks = std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(since);
+  const auto ticks =
+      std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(since);
   return ticks.count() < 0 ? 0 : static_cast<std::uint64_t>(ticks.count());
 }
 
@@ -249,7 +249,8 @@ int RunCapture(const Options& options, bool extcap) {
   }
   for (std::size_t index : wanted) {
     if (index >= listed.count) {
-      Error(FormatF("There is no line %zu: the adapter lists %zu (see bricap -D).", index, listed.count));
+      Error("There is no line " + std::to_string(index) + ": the adapter lists " +
+            std::to_string(listed.count) + " (see bricap -D).");
       CloseDriver();
       return kExitFailed;
     }
@@ -263,8 +264,8 @@ int RunCapture(const Options& options, bool extcap) {
   PlatSetCtrlHandler(CaptureCtrlHandler);
   std::string error;
   if (!c.output.Open(options.file, &error)) {
-    Error("The file to which the capture would be saved (\"" + options.file + "\") could not be opened: " + error +
-          ".");
+    Error("The file to which the capture would be saved (\"" + options.file +
+          "\") could not be opened: " + error + ".");
     CloseDriver();
     return kExitFailed;
   }
@@ -331,11 +332,11 @@ int RunCapture(const Options& options, bool extcap) {
 
   if (!extcap) {
     if (c.live_count) Stderr("\n");
-    std::string summary = FormatF("Packets captured: %llu\n", static_cast<unsigned long long>(c.frames));
+    std::string summary = "Packets captured: " + std::to_string(c.frames) + "\n";
     for (const TracedLine& line : c.lines) {
       if (!line.created) continue;
-      AppendF(summary, "Packets received/dropped on line '%s': %llu/%llu\n", line.name.c_str(),
-              static_cast<unsigned long long>(line.frames), static_cast<unsigned long long>(line.lost));
+      summary += "Packets received/dropped on line '" + line.name + "': " + std::to_string(line.frames) +
+                 "/" + std::to_string(line.lost) + "\n";
     }
     Stderr(summary);
   }
@@ -361,7 +362,9 @@ int ListLinesCommand() {
 
 std::string LineListText(const EnumReply& lines) {
   std::string text;
-  for (std::size_t i = 0; i < lines.count; ++i) AppendF(text, "%zu. %s\n", i, lines.lines[i].name.data());
+  for (std::size_t i = 0; i < lines.count; ++i) {
+    text += std::to_string(i) + ". " + lines.lines[i].name.data() + "\n";
+  }
   return text;
 }
 
@@ -372,12 +375,15 @@ std::string ExtcapVersionText() {
 std::string ExtcapInterfacesText(const EnumReply& lines) {
   std::string text = ExtcapVersionText();
   for (std::size_t i = 0; i < lines.count; ++i) {
-    AppendF(text, "interface {value=%s}{display=%s D channel}\n", InterfaceValue(i).c_str(), lines.lines[i].name.data());
+    text +=
+        "interface {value=" + InterfaceValue(i) + "}{display=" + lines.lines[i].name.data() + " D channel}\n";
   }
   return text;
 }
 
-std::string ExtcapDltsText() { return "dlt {number=177}{name=LINUX_LAPD}{display=LAPD with direction (LINUX_LAPD)}\n"; }
+std::string ExtcapDltsText() {
+  return "dlt {number=177}{name=LINUX_LAPD}{display=LAPD with direction (LINUX_LAPD)}\n";
+}
 
 std::string CapturingOnText(const std::vector<std::string>& names) {
   std::string text = "Capturing on ";
@@ -389,8 +395,8 @@ std::string CapturingOnText(const std::vector<std::string>& names) {
 }
 
 std::string LiveCountText(std::uint64_t frames, std::uint64_t lost) {
-  std::string text = FormatF("\rPackets: %llu", static_cast<unsigned long long>(frames));
-  if (lost > 0) AppendF(text, " (lost by the driver: %llu)", static_cast<unsigned long long>(lost));
+  std::string text = "\rPackets: " + std::to_string(frames);
+  if (lost > 0) text += " (lost by the driver: " + std::to_string(lost) + ")";
   return text + " ";
 }
 
@@ -422,8 +428,9 @@ int BricapMain(int argc, char** argv) {
     case Action::kExtcapFilter:
       // Wireshark shows what is printed here as the reason the filter is not valid.
       if (options.capture_filter->empty()) return kExitOk;
-      return PlatWriteStdout("bricap captures every frame: capture filters are not supported\n") ? kExitOk
-                                                                                                    : kExitFailed;
+      return PlatWriteStdout("bricap captures every frame: capture filters are not supported\n")
+                 ? kExitOk
+                 : kExitFailed;
     case Action::kExtcapCapture:
       return RunCapture(options, true);
   }

@@ -29,7 +29,8 @@ void AppendEntry(capture::ByteBuffer& out, std::uint32_t interface, TraceEntryBy
   const std::uint32_t direction = GetLE32(entry, kDirectionOffset) != 0 ? 1 : 0;
   // The valid octets: the entry's length, kept within the frame field whatever it says.
   const auto length = static_cast<std::int32_t>(GetLE32(entry, kFrameLengthOffset));
-  const std::size_t octets = length <= 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(length), kFrameDataSize);
+  const std::size_t octets =
+      length <= 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(length), kFrameDataSize);
 
   std::vector<std::uint8_t> data;
   data.reserve(capture::kLinuxLapdHeaderSize + octets);

@@ -152,9 +152,10 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
       case 'a': {
         if (!needs_value()) return false;
         constexpr std::string_view kDuration = "duration:";
-        const std::optional<std::uint64_t> seconds = value.rfind(kDuration, 0) == 0
-                                                         ? ParsePositive(std::string_view(value).substr(kDuration.size()), UINT32_MAX)
-                                                         : std::nullopt;
+        const std::optional<std::uint64_t> seconds =
+            value.rfind(kDuration, 0) == 0
+                ? ParsePositive(std::string_view(value).substr(kDuration.size()), UINT32_MAX)
+                : std::nullopt;
         if (!seconds) {
           *error = "Invalid or unknown -a flag \"" + value + "\" (duration:SEC is known).";
           return false;

@@ -25,10 +25,10 @@ enum class Action {
 
 struct Options {
   Action action = Action::kCapture;
-  std::vector<std::size_t> lines;  // -i (or the extcap interface), in the order given, no repeats
-  std::string file;                // -w FILE or --fifo PATH; "-" is standard output
-  std::uint64_t count = 0;         // -c: stop after this many frames; 0 = no limit
-  std::uint32_t duration = 0;      // -a duration:SEC; 0 = no limit
+  std::vector<std::size_t> lines;             // -i (or the extcap interface), in the order given, no repeats
+  std::string file;                           // -w FILE or --fifo PATH; "-" is standard output
+  std::uint64_t count = 0;                    // -c: stop after this many frames; 0 = no limit
+  std::uint32_t duration = 0;                 // -a duration:SEC; 0 = no limit
   std::optional<std::string> capture_filter;  // --extcap-capture-filter
 };
 

@@ -75,7 +75,7 @@ def drop_counts(path):
     return packets, statistics
 
 
-@unittest.skipIf(harness.WINE, "bricap.exe under Wine is not run by this suite yet (tests/e2e/runner.py says why)")
+@unittest.skipIf(harness.WINE, "bricap.exe under Wine is not run by this suite yet (runner.py says why)")
 @unittest.skipIf(shutil.which("tshark") is None, "tshark is not installed")
 class Bricap(unittest.TestCase):
     def setUp(self):
@@ -100,7 +100,8 @@ class Bricap(unittest.TestCase):
         """tshark reads the same frames, times and directions from both files."""
         self.assertEqual(tshark_fields(written, FIELDS), tshark_fields(source, FIELDS))
         flags = [row[0] for row in tshark_fields(written, ["frame.packet_flags_direction"])]
-        self.assertEqual(flags, [OUTBOUND if sender == lapd_capture.USER else INBOUND for sender, _ in frames])
+        want = [OUTBOUND if sender == lapd_capture.USER else INBOUND for sender, _ in frames]
+        self.assertEqual(flags, want)
 
     def check_teardown(self, sim, handles):
         log = sim.log()
@@ -214,14 +215,15 @@ class Bricap(unittest.TestCase):
             dlts = harness.run(BRICAP, ["--extcap-dlts", "--extcap-interface", "bri1"], sim)
             config = harness.run(BRICAP, ["--extcap-config", "--extcap-interface", "bri0"], sim)
             filt = harness.run(BRICAP, ["--extcap-interface", "bri0", "--extcap-capture-filter", "lapd"], sim)
-            refused = harness.run(BRICAP, ["--capture", "--extcap-interface", "bri0", "--fifo", self.path("f"),
-                                           "--extcap-capture-filter", "lapd"], sim)
+            refused = harness.run(BRICAP, ["--capture", "--extcap-interface", "bri0", "--fifo",
+                                           self.path("f"), "--extcap-capture-filter", "lapd"], sim)
         self.assertEqual(listed.returncode, 0)
         self.assertEqual(listed.stdout.decode().splitlines()[1:],
                          ["interface {value=bri0}{display=Tessix1 LINE1 (U) D channel}",
                           "interface {value=bri1}{display=Tessix1 LINE2 (U) D channel}"])
         self.assertRegex(listed.stdout.decode().splitlines()[0], r"^extcap \{version=2\.51\}\{help=[^}]+\}$")
-        self.assertEqual(dlts.stdout, b"dlt {number=177}{name=LINUX_LAPD}{display=LAPD with direction (LINUX_LAPD)}\n")
+        self.assertEqual(dlts.stdout,
+                         b"dlt {number=177}{name=LINUX_LAPD}{display=LAPD with direction (LINUX_LAPD)}\n")
         self.assertEqual((config.returncode, config.stdout), (0, b""))
         self.assertEqual(filt.returncode, 0)
         self.assertIn(b"not supported", filt.stdout)
@@ -247,8 +249,8 @@ class Bricap(unittest.TestCase):
         usage = harness.run(BRICAP, ["-h"], env=env)
         self.assertEqual(usage.returncode, 0)
         self.assertIn(b"Usage: bricap", usage.stdout)
-        for args in ([], ["-w"], ["-i", "20", "-w", "x"], ["-c", "0", "-w", "x"], ["-a", "filesize:3", "-w", "x"],
-                     ["-x"], ["--capture", "--extcap-interface", "bri0"]):
+        for args in ([], ["-w"], ["-i", "20", "-w", "x"], ["-c", "0", "-w", "x"],
+                     ["-a", "filesize:3", "-w", "x"], ["-x"], ["--capture", "--extcap-interface", "bri0"]):
             done = harness.run(BRICAP, args, env=env)
             self.assertEqual(done.returncode, 2, args)
             self.assertTrue(done.stderr.startswith(b"bricap: "), (args, done.stderr))

@@ -1,10 +1,11 @@
+#include "bricap/bricap.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
 #include <vector>
 
-#include "bricap/bricap.h"
 #include "bricap/capture_file.h"
 #include "bricap/options.h"
 #include "capture/capture_reader.h"
@@ -31,7 +32,8 @@ Parsed Parse(std::vector<std::string> args) {
 }
 
 TEST(BricapOptions, CaptureOptionsInDumpcapsForms) {
-  const Parsed p = Parse({"-i", "1", "-i3", "-i", "bri1", "-w", "out.pcapng", "-c", "25", "-a", "duration:7"});
+  const Parsed p =
+      Parse({"-i", "1", "-i3", "-i", "bri1", "-w", "out.pcapng", "-c", "25", "-a", "duration:7"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.options.action, Action::kCapture);
   EXPECT_EQ(p.options.lines, (std::vector<std::size_t>{1, 3}));  // in order, each once
@@ -77,10 +79,10 @@ TEST(BricapOptions, ActionsWithoutACapture) {
 
 TEST(BricapOptions, BadCommandLinesSayWhy) {
   const std::vector<std::vector<std::string>> cases = {
-      {},                                   // nothing to do
-      {"-w"},                               // no file
-      {"-i", "0"},                          // no -w
-      {"-i", "20", "-w", "x"},              // no such line number
+      {},                       // nothing to do
+      {"-w"},                   // no file
+      {"-i", "0"},              // no -w
+      {"-i", "20", "-w", "x"},  // no such line number
       {"-i", "-1", "-w", "x"},
       {"-i", "bri", "-w", "x"},
       {"-c", "0", "-w", "x"},
@@ -111,7 +113,8 @@ std::array<std::uint8_t, kTraceEntrySize> Entry(std::uint64_t file_time, std::ui
   WriteLE64(s, kTimeStampOffset, file_time);
   WriteLE32(s, kDirectionOffset, direction);
   WriteLE32(s, kFrameLengthOffset, static_cast<std::uint32_t>(length));
-  for (std::size_t i = 0; i < kFrameDataSize; ++i) e[kFrameDataOffset + i] = static_cast<std::uint8_t>(fill + i);
+  for (std::size_t i = 0; i < kFrameDataSize; ++i)
+    e[kFrameDataOffset + i] = static_cast<std::uint8_t>(fill + i);
   return e;
 }
 
@@ -144,7 +147,8 @@ TEST(BricapFile, EntriesReadBackWithTimeDirectionFrameAndDrops) {
     std::size_t octets;
     bool dropped;
   };
-  const Want want[] = {{1, 700, 0, 3, true}, {1, 800, 1, 260, false}, {0, 900, 1, 260, false}, {0, 1000, 0, 0, false}};
+  const Want want[] = {
+      {1, 700, 0, 3, true}, {1, 800, 1, 260, false}, {0, 900, 1, 260, false}, {0, 1000, 0, 0, false}};
   for (const Want& w : want) {
     ASSERT_EQ(reader.Next(&packet), capture::ReadStatus::kPacket);
     const capture::Interface& iface = reader.interfaces()[packet.interface];
@@ -177,9 +181,10 @@ TEST(BricapText, ExtcapAnswersAndListings) {
   lines.count = 2;
   lines.lines[0].name = {'L', 'I', 'N', 'E', '1'};
   lines.lines[1].name = {'B'};
-  EXPECT_EQ(bricap::ExtcapInterfacesText(lines),
-            bricap::ExtcapVersionText() +
-                "interface {value=bri0}{display=LINE1 D channel}\ninterface {value=bri1}{display=B D channel}\n");
+  EXPECT_EQ(
+      bricap::ExtcapInterfacesText(lines),
+      bricap::ExtcapVersionText() +
+          "interface {value=bri0}{display=LINE1 D channel}\ninterface {value=bri1}{display=B D channel}\n");
   EXPECT_EQ(bricap::ExtcapInterfacesText(EnumReply{}), bricap::ExtcapVersionText());
   EXPECT_EQ(bricap::LineListText(lines), "0. LINE1\n1. B\n");
   EXPECT_EQ(bricap::CapturingOnText({"A"}), "Capturing on 'A'");
@@ -197,12 +202,12 @@ TEST(TraceStatus, LostCountAndNextEntry) {
     std::uint32_t lost;
     std::uint32_t then;
   } cases[] = {
-      {0, false, 5, 5, 5},                       // a new trace whose first entries are gone
-      {7, true, 5, 0, 7},                        // nothing dropped
+      {0, false, 5, 5, 5},  // a new trace whose first entries are gone
+      {7, true, 5, 0, 7},   // nothing dropped
       {7, true, 7, 0, 7},
-      {0xFFFFFFFEu, true, 3, 5, 3},              // dropped across the wrap
-      {0, false, 0xFFFFFFF0u, 0, 0xFFFFFFF0u},   // a driver whose numbers start below 0
-      {5, true, 0xFFFFFFF0u, 0, 5},              // a running trace never goes back
+      {0xFFFFFFFEu, true, 3, 5, 3},             // dropped across the wrap
+      {0, false, 0xFFFFFFF0u, 0, 0xFFFFFFF0u},  // a driver whose numbers start below 0
+      {5, true, 0xFFFFFFF0u, 0, 5},             // a running trace never goes back
   };
   for (const auto& c : cases) {
     std::array<std::uint8_t, 64> reply{};
@@ -210,7 +215,8 @@ TEST(TraceStatus, LostCountAndNextEntry) {
     WriteLE32(MutableByteSpan(reply), kStatusHeldToOffset, 1000 + c.oldest);
     std::uint32_t next = c.next;
     bool seen = c.seen;
-    EXPECT_EQ(TakeTraceStatus(ByteSpan(reply), TracePosition{next, seen}), c.lost) << c.next << " " << c.oldest;
+    EXPECT_EQ(TakeTraceStatus(ByteSpan(reply), TracePosition{next, seen}), c.lost)
+        << c.next << " " << c.oldest;
     EXPECT_EQ(next, c.then);
     EXPECT_TRUE(seen);
   }
