@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Text lookups and the formatting of a full status area.
 #include <benchmark/benchmark.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Cost of decoding captured frames: every view on, output collected and thrown away.
 #include <benchmark/benchmark.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What the decoder benchmarks share: trace entries built from frames, and the loop that decodes
 // them with every view on, output collected and discarded.
 #pragma once

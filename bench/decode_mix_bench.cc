@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // FormatTraceFrame over the frame mix of the tshark cross-check (the capture that
 // tests/e2e/lapd_capture.py writes for it), every view on, output collected and discarded.
 #include <benchmark/benchmark.h>

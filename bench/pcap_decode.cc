@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // pcap_decode: decodes every LAPD frame of a capture file with lapmon's frame display, all views
 // on, and writes the text to standard output the way lapmon's decode thread does: the entries'
 // views collected and written in writes of about 64 KiB (every entry of the file counts as ready).

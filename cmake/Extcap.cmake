@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # bricap is also a Wireshark extcap program: `cmake --install` (and so the .deb) puts a relative
 # link to it into Wireshark's global extcap folder. The folder is BRI_EXTCAP_DIR when given, else
 # what pkg-config says of the wireshark package, else Debian's. An install without the right to

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # BRI_BUILD_FUZZ: the libFuzzer programs under fuzz/ (clang only). Every target of the build gets
 # coverage instrumentation, so that the fuzzers see into the libraries they drive; the fuzzer
 # runtime, with its main(), goes into the fuzz programs alone. The other programs of such a build

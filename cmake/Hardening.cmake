@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # BRI_HARDENING: the hardening flags Debian builds its packages with, as dpkg-buildflags gives them
 # (with DEB_BUILD_MAINT_OPTIONS=hardening=+all): stack protector, stack clash and control-flow
 # protection, _FORTIFY_SOURCE (optimised builds only: it needs the optimiser) and a read-only,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # What `cmake --install` puts where, and the packages cpack makes from it.
 #
 # The programs the packages ship, one a line. A program NAME has its manual page docs/NAME.1.

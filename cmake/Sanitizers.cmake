@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # BRI_SANITIZE="address;undefined" or "thread": applied to every target, aborting on the first report.
 if(BRI_SANITIZE)
   string(REPLACE ";" "," _bri_san "${BRI_SANITIZE}")

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # The project's warnings, for every target of the project. BRI_WERROR makes them errors: our CI
 # (scripts/test) and the presets turn it on; a packager's or a new user's plain build keeps it off,
 # so that a new compiler's new warning does not stop the build.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Text for the Windows zip, with CRLF line ends (Notepad of older Windows shows LF-only text as
 # one line). A manual page (SOURCE ending in .N) is rendered to plain text with groff first.
 #   cmake -DSOURCE=FILE -DOUTPUT=FILE [-DGROFF=groff] -P cmake/WindowsText.cmake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The far end of the device transport inside a fuzz program: a listening socket in a temporary
 // device folder (BRI_DEVICE_DIR is pointed at it), whose connections the fuzz program answers
 // itself. A reply is written into the connection before the tool sends the request it answers,

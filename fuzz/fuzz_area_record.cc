@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // One area record of arbitrary bytes through the area dump and the three layer summaries, and its
 // parameter list through the parameter walk on a buffer of its own.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A capture file of arbitrary bytes through the capture reader and the LAPD frame sides, as
 // lapdecode and brisim read them. Every packet lies inside the file, the reading ends with one
 // final status that repeats, a problem is always explained, and what the pcapng writer makes of a

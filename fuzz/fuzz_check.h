@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A check that holds for every input; a failure ends the fuzz run with the input saved.
 #pragma once
 

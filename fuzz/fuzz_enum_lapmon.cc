@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The OP_ENUM_IDD reply as the trace tool reads it: an arbitrary payload (line count, handles,
 // names with or without their NUL) through EnumerateIdd with "-a" (the line table, the events, the
 // listing) and through the selection menu's text, the request going through the real send

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The OP_ENUM_IDD reply as the status tool reads it: an arbitrary payload (line count, handles,
 // names with or without their NUL) through enum_idd, which sends the request through the real
 // send operation and transport, and through the registry correlation of every listed line.

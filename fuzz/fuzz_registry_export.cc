@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The registry export reader with arbitrary file contents, asked for the values the status tool
 // reads (or arbitrary ones), and the hand-over of a found value into a caller's buffer of any size.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // db_lookup with arbitrary section names and keys, in the program's own image and in an arbitrary
 // image. A text found must lie inside its image, NUL and all.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // One trace entry of arbitrary bytes through the frame display with every view on (the text is
 // discarded), and through the Q.921 and Q.931 views one after the other, checking what they hand
 // on: the octets left never go below zero and the cursor never leaves the frame.

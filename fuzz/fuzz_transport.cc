@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The tool's side of the device transport with an arbitrary byte stream as the driver's replies:
 // replies that claim more than the caller's buffer, replies cut short, a connection that closes.
 // Every call either fails and leaves the caller's buffer as it was, or succeeds with at most the

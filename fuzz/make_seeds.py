@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause
 """Writes the seed corpus of every fuzz program into fuzz/corpus/<program>/.
 
 The seeds are small well-formed inputs (and a few near misses) from which the fuzzers mutate.

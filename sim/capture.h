@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Capture files as a source of trace frames: a line's trace can play the D-channel frames of a
 // pcap or pcapng file written by another system, with their capture times as the entries'
 // FILETIME stamps and their recorded spacing (or a faster pace) as the moments they appear.

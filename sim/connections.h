@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The connections of the server, on either system: each is served by a thread of its own, which
 // is joined once the connection has ended; and the loop that moves a whole buffer through a
 // stream that moves some bytes at a time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The simulated driver: one command block and the time in, the reply written over the block.
 //
 // Nothing here touches a socket, a clock or a file, so the whole behaviour of the adapter can be

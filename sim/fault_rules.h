@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Faults that brisim can play on the device transport, to show how the tools cope with a driver
 // that misbehaves. Each rule picks requests (by opcode, connection and count) and says what
 // happens to their replies. Read from the scenario's "faults" list or from --fault flags; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Playing the fault rules of fault_rules.h on a connection: FaultPlan decides which requests get
 // a faulty reply, FaultyStream wraps a connection's stream and spoils those replies. RunSession
 // puts the wrapper around every connection when the simulator has rules.

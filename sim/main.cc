@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // brisim: plays the adapter's driver for the tools on a device socket.
 //
 //   brisim [--scenario FILE.json] [--dir DIR] [--device NAME] [--log FILE] [--fault RULE]...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What brisim plays: the lines of the simulated adapter, what each line records while traced,
 // its status areas, and where the driver refuses. Read from a JSON scenario file (the format is
 // described in sim/SCENARIOS.md) or from the built-in scenario.

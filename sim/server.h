@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Where brisim listens for the tools: one endpoint per simulated device, any number of
 // connections at once, each served by RunSession. One implementation per system.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Unix stream socket endpoint: DIR/NAME, one thread per connection.
 #include <atomic>
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Windows endpoint: the named pipe \\.\pipe\bri-NAME, one pipe instance per client, one thread
 // per connection. The relay driver (sim/relay) connects here for each handle the tools open.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The device transport as brisim speaks it on one connection, independent of what carries the
 // bytes (a Unix stream socket here; a named pipe on Windows). The framing of requests and replies
 // is the tools' own (platform/transport_framing.h).

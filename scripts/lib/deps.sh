@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Installs the Debian packages the build, the simulator and the tests need, when missing.
 # This is the one list: scripts/test, scripts/package, scripts/demo and CI all install from it.
 #   bri_install_deps        everything scripts/test and scripts/package need

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Checks of what users get beside the programs: the man pages render without a warning, the Debian
 # package passes lintian (no error; the warnings it may give are listed below), installs, and its
 # programs run, carry the hardening flags and have their dependencies declared; each Windows zip

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Runs every fuzz program of a fuzz build (BRI_BUILD_FUZZ=ON, see scripts/lib/sanitize.sh) for a
 # while, two at a time, from its seed corpus in fuzz/corpus/<program>/. New inputs go to a work
 # folder in the build, never into the committed corpus. A crash, a failed check or a sanitizer

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Sanitizer builds with clang, each in a build folder of its own:
 #   AddressSanitizer + UndefinedBehaviorSanitizer: every unit and end-to-end test. The same build
 #     carries the fuzz programs (scripts/lib/fuzz.sh runs them).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # The Wine rig: the Windows programs against brisim.exe through the relay driver brirelay.sys,
 # in Wine prefixes of their own under the build folder.
 #

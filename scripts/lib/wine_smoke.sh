@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Smoke test of the Windows build under Wine: usage screens, exit statuses and the message for a
 # missing driver. Wine's output goes to files in the build folder, never through a pipe.
 #   bri_wine_smoke BUILD_DIR    (BUILD_DIR holds src/trace/lapmon.exe and src/status/linestat.exe)

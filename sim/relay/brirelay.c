@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * brirelay.sys: a kernel-mode driver that plays the adapter's device for the Windows programs by
  * relaying every command to brisim over a named pipe.

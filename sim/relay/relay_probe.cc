@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // relay_probe: sends raw device requests through the Win32 calls, to check the relay driver.
 //
 //   relay_probe DEVICE [--code C] [--size N] [--opcode OP] [--fill B] [--count K] [--hold MS]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Printing a status area parameter by parameter.
 //
 // A parameter list is packed without padding: a 16-bit little-endian identifier (type in bits

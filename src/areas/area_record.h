@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The area record: 536 bytes that the driver returns for one status area of one line.
 #pragma once
 

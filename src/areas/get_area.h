@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fetching one status area of one line from the driver: request, polls, final read.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The message text database: the tables of texts, and the byte image built from them at compile
 // time.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The message text database: a read-only byte image of named sections of key/text pairs.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // bricap: captures the adapter's D-channel frames into pcapng, as a command of its own (dumpcap's
 // manner) or as a Wireshark extcap program.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The pcapng blocks bricap writes: one interface per traced line (LINUX_LAPD, time in 100 ns
 // units, so the driver's FILETIME stamps are kept exactly), one enhanced packet per trace entry.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // bricap: the adapter's D-channel frames into pcapng files, and live into Wireshark (extcap).
 #include "bricap/bricap.h"
 

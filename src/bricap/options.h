@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // bricap's command line: dumpcap's options for a capture into a file, and Wireshark's extcap
 // options for a capture into Wireshark.
 #pragma once

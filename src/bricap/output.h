@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Where bricap writes its capture: a file, standard output ("-"), or the FIFO (on Windows the
 // named pipe) that Wireshark reads. Every write hands over whole blocks and pushes them on to
 // the system at once, so that a reader sees every poll's frames and the file is a valid capture

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Reading capture files: classic pcap (microsecond or nanosecond, either byte order) and pcapng
 // (any number of sections and interfaces, enhanced, simple and old-style packet blocks, any time
 // resolution an interface declares, the packets' inbound/outbound flags and drop counts).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Writing pcapng: each function appends one complete block (little-endian) to a byte buffer, so
 // that a writer can hand whole blocks to a file and the file is a valid capture at every block
 // boundary.

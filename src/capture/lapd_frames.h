@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // LAPD frames in capture files, and which side sent each of them.
 //
 // Two link types carry LAPD frames:

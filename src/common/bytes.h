@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Guarded little-endian reads and writes of driver data.
 //
 // Every value that comes from the driver is read byte by byte through these helpers, which know

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The command block: the one request/reply buffer handed to the driver and back by a device
 // control call. A 40-byte header, then the payload; all fields little-endian.
 #pragma once

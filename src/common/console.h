@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Console text: formatting apart from printing.
 //
 // Views build their whole text into a string with AppendF (printf formats, snprintf-style) and

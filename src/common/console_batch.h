@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Views collected for the console and written in few large writes.
 //
 // The decode thread appends the whole text of each entry it takes, then says so (EntryDone); the

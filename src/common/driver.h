@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The adapter driver interface shared by both tools: finding the system, opening the driver,
 // allocating command blocks and sending them.
 #pragma once

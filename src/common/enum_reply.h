@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The OP_ENUM_IDD reply, read the same way by both tools.
 #pragma once
 

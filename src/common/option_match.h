@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Command-line option names as the tools match them: whatever the letter case.
 #pragma once
 

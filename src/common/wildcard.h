@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Expansion of wildcard characters in program arguments, done by the programs themselves so that
 // both builds behave alike: an argument holding "*" (any run) or "?" (one character) is replaced by
 // the sorted names of the matching plain files of the current folder, or stays as typed.

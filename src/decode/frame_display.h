@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Everything shown for one captured frame: time-stamp line, raw view, Q.921 view, Q.931 view.
 //
 // The frame display formats into text that its caller owns and writes nowhere itself: the trace

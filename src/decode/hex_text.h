@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Numbers and names as the views show them, appended without the printf family: frames are shown
 // octet by octet and field by field, and this is the bulk of the text.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Q.921 (LAPD) view: address, control field and TEI management of one captured frame.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Q.931 view: call reference, message type and information elements of the layer 3 message
 // in a captured frame, or a hex dump of an information field that is not Q.931.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Names of Q.931 message types, information elements (codesets 0, 5 and 6) and Cause fields.
 //
 // Every lookup returns a NUL-terminated text that stays valid at least until the same lookup is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The trace entry: the fixed 288-byte record of one captured D-channel frame, as the driver lays it
 // down in an OP_TRACE_READ reply and as a trace ring slot holds it. Little-endian throughout.
 #pragma once

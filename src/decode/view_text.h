@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What every view of a frame shares: the indentation of network-side frames, the line shown where
 // a frame ends before a field, and the frame length as the views use it. A leaf: the views and
 // the frame display include it, it includes none of them.

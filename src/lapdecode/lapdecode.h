@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // lapdecode: the LAPD frames of capture files (pcap, pcapng) shown as lapmon shows them.
 //
 // Each frame becomes a 288-byte trace entry (capture time as FILETIME, direction, length, up to

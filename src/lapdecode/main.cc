@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // lapdecode [-p] [-l2] [-l3] [-raw] [-n NAME] FILE...
 // Exit status: 0 when every file was read whole, 1 when a file could not be read, was cut short
 // or damaged, held another link type, or standard output went away; 2 for a bad command line.

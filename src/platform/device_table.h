@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The table of opened driver devices that each backend keeps.
 //
 // A DeviceHandle is the index of a record that lives until the process ends and is never reused,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The narrow interface through which both tools reach the operating system.
 //
 // One backend per system implements it: win32/ makes the real Win32 calls, posix/ stands in for

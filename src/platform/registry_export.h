@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Values of a registry export file (regedit's text format) standing for HKEY_LOCAL_MACHINE.
 //
 // Pure functions over the file's bytes, so the Linux registry stand-in, the tests and a fuzzer all

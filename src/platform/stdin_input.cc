@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Menu answers and keys from the one standard input stream, in order and none lost.
 //
 // A menu answer is read byte by byte, never past the number and its line end, so the keys typed

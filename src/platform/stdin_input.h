@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Standard input shared by the menu answers and the keys: one stream, read in order.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The framing of the device transport: how one device control call travels over a byte stream
 // between a tool and the driver's stand-in (a Unix stream socket, or a named pipe on Windows).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The layer summary of one line: Go!/Stop! verdicts for Layer 1 (S/T), Layer 2 (Q.921) and
 // Layer 3 (Q.931 with its SPID service state), read from status areas 1, 2 and 3.
 #pragma once

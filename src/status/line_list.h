@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // linestat's line list: each adapter line's handle and name from the driver's enumeration, and on
 // Windows NT the RAS/TAPI friendly name and usage that the registry assigns to the line.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // linestat: lists the adapter's lines and reports, line by line, either the Layer 1/2/3 summary or
 // dumps of the numbered status areas. One pass, no interaction.
 #include <memory>

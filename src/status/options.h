@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // linestat's start-up: the process-wide switches, the one option, the banner, the usage text and
 // the closing hint.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The capture engine of the trace tool: trace objects in the driver, the once-a-second poll into
 // the trace rings, the decode thread that displays the entries, and the teardown.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Console control of the trace tool: single keys read by the keyboard thread, and the handler of
 // Ctrl-C and Ctrl-Break.
 #pragma once

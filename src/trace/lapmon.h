@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // lapmon's start-up, run and shutdown, after the arguments have been expanded.
 #pragma once
 

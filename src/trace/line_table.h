@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The line table of the trace tool and the line enumeration with its selection menu.
 #pragma once
 

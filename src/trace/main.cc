@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // lapmon: D-channel trace of the adapter's lines.
 #include "common/wildcard.h"
 #include "platform/platform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // lapmon's command line, sign-on banner and usage screen.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The trace tool's process-wide switches: 0 = off, 1 = on, all 0 at start.
 //
 // They are written by the options, the keyboard thread and the console control handler and read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Coordination of the trace teardown, which both the main thread (after the poll loop) and the
 // console control handler (on Ctrl-C or Ctrl-Break) can reach.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The per-line wake-up events of the trace tool: auto-reset events, one per listed line, that the
 // poll signals after it has put a batch of entries into the line's ring. The decode thread waits
 // for any of them; when several are signalled it is given the lowest index first. Teardown ends

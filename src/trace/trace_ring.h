@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The trace ring of one traced line: 100 slots of one trace entry each, filled by the poll on the
 // main thread and emptied by the decode thread.
 //

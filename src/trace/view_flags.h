@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The three view switches of the trace tool: 0 = off, anything else = on. Written by the options
 // and the keyboard thread at any moment, read by the decode thread for every frame; a late view of
 // a change is harmless, so relaxed atomics suffice.

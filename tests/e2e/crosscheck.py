@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """Reads lapmon's decode and tshark's PDML of the same frames into comparable records, and
 lapmon's output as it comes. The comparison itself is in test_tshark_crosscheck.py.
 """

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """Runs the real tools against brisim for the end-to-end tests.
 
 Programs come from the environment that ctest sets: BRI_LAPMON, BRI_LINESTAT, BRI_BRISIM.

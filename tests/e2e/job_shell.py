@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """A minimal job-control shell for the terminal tests.
 
     job_shell.py fg|bg OUT COMMANDS_FD PROGRAM [ARG ...]

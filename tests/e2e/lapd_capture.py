@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """Writes capture files of D-channel traffic for tests and measurements.
 
 A varied mix of LAPD frames in both directions: TEI management, SABME/UA/DISC/DM/FRMR/XID/UI,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """Helpers shared by the lapmon end-to-end tests: scenarios, the request log, the time-stamp lines."""
 
 import os

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """Helpers for the linestat end-to-end tests: exact texts, scenarios and registry files."""
 
 from harness import LINESTAT, run

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """Runs the end-to-end suite (tests/e2e/test_*.py), natively or with the Windows programs under Wine.
 
     runner.py [--jobs N] [--prefix DIR ...] [MODULE ...]

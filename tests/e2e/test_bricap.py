@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """bricap against brisim, read back by the real tshark: files written with -w, the extcap interface
 that tshark itself drives, Ctrl-C in the middle, entries the driver dropped, and the ways it refuses."""
 

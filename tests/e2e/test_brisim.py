@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """brisim on its own: a client speaking the device transport against the real simulator."""
 
 import json

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """lapdecode: the same frames as lapmon shows them, read from captures written by us, by text2pcap and
 by tshark; its messages and exit statuses."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """lapmon under load: a burst larger than a ring, and two lines at once."""
 
 import unittest

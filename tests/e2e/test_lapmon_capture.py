@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """lapmon's poll: the first entry read, dropped entries, idle lines, refused requests."""
 
 import time

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """Ctrl-C (SIGINT) and Ctrl-Break (SIGQUIT): every trace stopped, then destroyed, exactly once; the
 terminal left as found."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """lapmon against a driver that misbehaves (brisim's fault rules): no crash, no wait beyond the
 driver's own, no request on a connection that is gone, and Ctrl-C still ends it within about two
 seconds."""

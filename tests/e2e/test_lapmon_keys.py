@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """lapmon's keys written through the standard input pipe while it traces."""
 
 import time

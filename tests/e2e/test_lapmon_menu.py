@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """lapmon's line enumeration and selection menu, answered through a pipe."""
 
 import unittest

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """lapmon with its standard output a pipe that nobody reads for a while: Ctrl-C still stops and
 destroys every trace and ends it within about two seconds, and once the pipe is read again every
 entry taken from the driver is shown exactly once. Standard output that is gone for good (its

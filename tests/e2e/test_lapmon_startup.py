@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """lapmon start-up: usage screens, exit statuses, the system's device names, the missing driver,
 argument wildcards."""
 

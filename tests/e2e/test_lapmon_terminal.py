@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """lapmon's keys on a terminal (a pseudo-terminal here): key mode while tracing, the mode as found
 afterwards, and job control (Ctrl-Z, fg, a job started in the background)."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """lapmon -a -p against brisim: every captured frame printed with its time-stamp line and views."""
 
 import time

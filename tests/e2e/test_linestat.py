@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """linestat start-up end to end: options, banner, system detection, driver paths, line list."""
 
 import unittest

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """linestat against brisim's built-in scenario, compared with checked expected output files.
 
 Set BRI_UPDATE_EXPECTED=1 to rewrite the files from a run; check every rewritten file by eye.

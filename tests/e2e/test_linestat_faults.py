@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """linestat against a driver that misbehaves (brisim's fault rules): it never crashes or hangs, and
 finishes its report with its own messages for the fetches that failed; a connection that broke
 during the run, or a report that could not be written, ends it with status 1."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """linestat's RAS/TAPI registry correlation end to end, through registry export files."""
 
 import os

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """linestat's layer summary end to end: verdicts, -v texts, the closing hint, failed areas."""
 
 import unittest

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """The README's five-minute tour, run as written: every ```sh block of the tour section, in order,
 in one shell on a pseudo-terminal, typing at lapmon's menu and keys what the tour tells the reader
 to type. The shell runs in a copy of the top folder whose build/ holds the programs under test, with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """The relay driver (brirelay.sys) under Wine: raw requests from relay_probe.exe through the Win32
 calls, the driver and brisim.exe's pipe. Runs only in the Wine rig (BRI_WRAP=wine)."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """Capture replay through brisim into lapmon, and the scenarios shipped in sim/scenarios."""
 
 import json

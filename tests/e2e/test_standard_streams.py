@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """The tools with unusual standard streams: standard descriptors closed at start (none of them may
 become the driver connection), and a non-blocking standard output read slowly (nothing is lost)."""
 

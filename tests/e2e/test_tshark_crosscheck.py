@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """lapmon's decode of a capture, replayed through brisim, compared field by field with tshark's.
 
 A capture of a few thousand varied frames (lapd_capture.py) is played by `brisim --pcap` as fast

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 r"""What the harness does differently when the tools are the Windows programs run under Wine.
 
 The rig (scripts/lib/wine_rig.sh) has made the Wine prefix (WINEPREFIX), keeps its wineserver

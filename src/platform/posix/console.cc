@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The console on Linux: standard output, the menu answers and keys on standard input, and the
 // terminal's key mode.
 #include <fcntl.h>

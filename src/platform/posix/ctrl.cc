@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Console control events on Linux: Ctrl-C (SIGINT), Ctrl-Break (SIGQUIT), and SIGHUP / SIGTERM for
 // the close and shutdown events. The signals are taken by a thread of their own with sigwait, so
 // the handler runs as ordinary code on that thread, as a console control handler does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Driver device on Linux: "\\.\NAME" is the Unix stream socket NAME in the device folder (device_dir.h:
 // $BRI_DEVICE_DIR, else one per user), one connection per opened handle, framed as
 // platform/transport_framing.h says.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The folder of the driver's device sockets on Linux, for the tools and for brisim alike: one per
 // user, so that two users of one machine never share (or fight over) one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What the tools add, on standard error, when no driver device opens: the sockets tried and how to
 // start the simulated adapter.
 #include <string>

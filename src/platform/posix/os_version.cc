@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The version query on Linux: BRI_OS chooses the system reported, the kernel release the numbers.
 #include "platform/posix/os_version.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What the version query reports on Linux, from BRI_OS (pure parts, for tests).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The registry on Linux: a regedit export file (BRI_REGISTRY, default
 // /etc/bri-tools/registry.reg) stands for HKEY_LOCAL_MACHINE.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The console on Windows: standard output, standard input (a console in key mode, or a pipe or
 // file read as a stream) and the console control handler.
 #include <windows.h>

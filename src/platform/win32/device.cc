@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The driver device on Windows: CreateFileA, DeviceIoControl and CloseHandle.
 #include <windows.h>
 

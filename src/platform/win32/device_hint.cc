@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // On Windows the message for a missing driver says it all: nothing is added.
 #include <string>
 

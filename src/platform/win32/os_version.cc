@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The version query on Windows: GetVersionExA with the record's size set to 148.
 #include <windows.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Registry values under HKEY_LOCAL_MACHINE: RegOpenKeyExA, RegQueryValueExA, RegCloseKey.
 #include <windows.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Tick count, sleeping and time-stamp conversion on Windows.
 #include <windows.h>
 

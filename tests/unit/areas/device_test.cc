@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The area dump end to end through the real send operation, against an in-process driver.
 #include <gtest/gtest.h>
 

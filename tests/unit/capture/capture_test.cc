@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The capture module: what the pcapng writer writes reads back the same; classic pcap in every
 // byte order and resolution; time resolutions; files cut at any octet or damaged; the side of
 // each LAPD frame from pseudo-header, flag, inference or the caller.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Console output: once standard output is gone, the tool knows it and writes nothing more.
 #include <gtest/gtest.h>
 #include <fcntl.h>

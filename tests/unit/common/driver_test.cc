@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Finding the system, opening the driver and sending command blocks, against an in-process driver.
 #include <gtest/gtest.h>
 

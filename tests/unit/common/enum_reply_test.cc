@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Reading the line enumeration reply, including replies that break its limits.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Helpers of the decode tests: building trace entries, switching views, capturing output.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The frame as a whole: time-stamp line, raw view, address and C/R letter, and which views print.
 #include "decode/frame_display.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The frame display over 3,000 frames of the cross-check mix (tests/e2e/lapd_capture.py, seed 7),
 // every view on, compared with the text that the printf-based formatting gave for the same frames:
 // its length and its FNV-1a hash. Any change of a single character in any view fails here; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The number and name pieces of the views against the printf formats they stand in for.
 #include "decode/hex_text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Frames whose recorded length is out of range or too short for the fields the views read.
 //
 // Each view shows the fields the frame holds completely; at the first field that the frame does

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Q.921 view: control field, TEI management, and what it leaves for the Q.931 view.
 #include "decode/q921.h"
 

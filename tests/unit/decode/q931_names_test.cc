@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Name lookups of the Q.931 view: table texts as printed, and the fallbacks.
 #include "decode/q931_names.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Q.931 view: header, message types, elements, codesets, Cause detail and the foreign dump.
 #include "decode/q931.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // lapdecode's command line, its batched output, the line name it shows and its messages.
 #include <gtest/gtest.h>
 

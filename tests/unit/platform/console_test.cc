@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Standard input shared by the menu answers and the keys, standard output into pipes, and the
 // terminal's key mode.
 #include <gtest/gtest.h>

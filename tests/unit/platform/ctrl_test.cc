@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Console control events: each signal reaches the handler on its own thread, then ends the
 // process with the signal's default action unless the handler keeps it alive.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The device folder the tools and brisim agree on, and the hint for a missing driver.
 #include <gtest/gtest.h>
 #include <unistd.h>

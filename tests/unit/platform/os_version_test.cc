@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What the version query reports for each BRI_OS setting.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Registry export files: both formats, line ends, wrapped hex data, letter case, and the sizes a
 // RegQueryValueExA caller sees.
 #include <gtest/gtest.h>

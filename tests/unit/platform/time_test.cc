@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // FILETIME to local time, tick count and sleep.
 #include <gtest/gtest.h>
 #include <time.h>

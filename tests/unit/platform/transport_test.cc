@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The device transport: what goes over the socket, and what the caller's buffer holds afterwards.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Capture files as frame sources: the pseudo-header, direction inference, times and pacing, and
 // a trace paced by its reader.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Helpers for driving the simulated device with command blocks.
 #pragma once
 

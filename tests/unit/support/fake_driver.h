@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // An in-process stand-in for the adapter driver, for unit tests: a socket server in a temporary
 // device folder that speaks the device transport (the same one brisim serves) and answers every
 // request with a function the test provides.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Puts the trace tool's switches back to their start values around a test.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Trace creation and the one-time teardown. A program of its own: the teardown is once per process.
 #include <gtest/gtest.h>
 #include <unistd.h>
