@@ -3,6 +3,7 @@
 // octet by octet and field by field, and this is the bulk of the text.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -35,10 +36,10 @@ inline void AppendOctetRows(std::string& text, std::span<const std::uint8_t> oct
   for (const std::uint8_t octet : octets) {
     if (column == perRow) {
       *out++ = '\n';
-      std::memcpy(out, indent.data(), indent.size());
-      out += indent.size();
-      std::memset(out, ' ', pad);
-      out += pad;
+      // std::copy and std::fill_n, not memcpy: the user side's indentation is empty and may have
+      // no data at all.
+      out = std::copy(indent.begin(), indent.end(), out);
+      out = std::fill_n(out, pad, ' ');
       column = 0;
     }
     if (spaceFirst) *out++ = ' ';

@@ -20,7 +20,9 @@ inline constexpr std::size_t kNetworkIndent = 39;
 inline std::string_view Indentation(std::uint32_t direction) {
   static constexpr char kSpaces[kNetworkIndent + 1] = "                                       ";
   static_assert(sizeof kSpaces == kNetworkIndent + 1 && kSpaces[kNetworkIndent - 1] == ' ');
-  return direction != 0 ? std::string_view(kSpaces, kNetworkIndent) : std::string_view();
+  // The empty indentation still points into kSpaces: a view with no data at all would be a null
+  // pointer handed to memcpy by whoever copies it.
+  return std::string_view(kSpaces, direction != 0 ? kNetworkIndent : 0);
 }
 
 // FrameLength as the decoders use it: negative counts as 0, more than FrameData holds as 260.
