@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::int64_t kMaxAtMs = std::int64_t{1} << 40;  // as the scenario reader allows
 
-std::string DescribeDirections(const capture::LapdFrames& lapd, const CaptureSpec& spec, int link_type) {
+std::string DescribeDirections(const capture::LapdFrames& lapd, const CaptureSpec& plan, int link_type) {
   const InferenceCounts& c = lapd.inferred;
   const std::uint64_t inferred = c.by_kind + c.by_poll + c.too_short;
   const int kinds = (lapd.by_header > 0 ? 1 : 0) + (lapd.by_given > 0 ? 1 : 0) + (lapd.by_flag > 0 ? 1 : 0) + (inferred > 0 ? 1 : 0);
@@ -25,13 +25,13 @@ std::string DescribeDirections(const capture::LapdFrames& lapd, const CaptureSpe
     if (kinds > 1) text += " (" + std::to_string(n) + " frames)";
   };
   if (lapd.by_header > 0) add("directions from the capture's pseudo-header", lapd.by_header);
-  if (lapd.by_given > 0) add("direction " + std::to_string(spec.direction.value_or(0)) + " given for every frame", lapd.by_given);
+  if (lapd.by_given > 0) add("direction " + std::to_string(plan.direction.value_or(0)) + " given for every frame", lapd.by_given);
   if (lapd.by_flag > 0) add("directions from the packets' inbound/outbound flags", lapd.by_flag);
   if (inferred > 0) add(capture::DescribeInference(c), inferred);
   if (!text.empty()) return text;
   // No frames: say what would have decided.
   if (link_type == kLinkTypeLinuxLapd) return "directions from the capture's pseudo-header";
-  if (spec.direction) return "direction " + std::to_string(*spec.direction) + " given for every frame";
+  if (plan.direction) return "direction " + std::to_string(*plan.direction) + " given for every frame";
   return capture::DescribeInference(c);
 }
 

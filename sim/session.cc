@@ -147,9 +147,9 @@ std::vector<std::uint8_t> Simulator::Serve(const RequestHeader& header, ByteSpan
   if (!watched_.empty()) {
     std::erase_if(watched_, [this](std::size_t line) {
       if (!device_.TraceReadToEnd(line)) return false;
-      const LineSpec& spec = device_.scenario().lines[line];
+      const LineSpec& scenario_line = device_.scenario().lines[line];
       std::fprintf(stderr, "brisim: line %zu (%s): the capture has ended, the tool has read its last frame\n",
-                   line + 1, spec.name.c_str());
+                   line + 1, scenario_line.name.c_str());
       std::fflush(stderr);
       return true;
     });

@@ -13,12 +13,12 @@ std::uint64_t TicksSince1970(std::uint64_t file_time) {
 void AppendFileHeader(capture::ByteBuffer& out, const std::vector<std::string>& line_names) {
   capture::AppendSectionHeader(out, "bricap (bri-tools) 2.51");
   for (const std::string& name : line_names) {
-    capture::InterfaceSpec spec;
-    spec.link_type = capture::kLinkTypeLinuxLapd;
-    spec.snap_length = kSnapLength;
-    spec.name = name;
-    spec.time_resolution = kTimeResolution;
-    capture::AppendInterfaceDescription(out, spec);
+    capture::InterfaceSpec block;
+    block.link_type = capture::kLinkTypeLinuxLapd;
+    block.snap_length = kSnapLength;
+    block.name = name;
+    block.time_resolution = kTimeResolution;
+    capture::AppendInterfaceDescription(out, block);
   }
 }
 
@@ -53,14 +53,14 @@ void AppendEntry(capture::ByteBuffer& out, std::uint32_t interface, TraceEntryBy
 
 void AppendLineStatistics(capture::ByteBuffer& out, std::uint32_t interface, std::uint64_t ticks,
                           std::uint64_t received, std::uint64_t dropped) {
-  capture::StatisticsSpec spec;
-  spec.interface = interface;
-  spec.time_stamp = ticks;
-  spec.has_received = true;
-  spec.received = received;
-  spec.has_dropped = true;
-  spec.dropped = dropped;
-  capture::AppendInterfaceStatistics(out, spec);
+  capture::StatisticsSpec block;
+  block.interface = interface;
+  block.time_stamp = ticks;
+  block.has_received = true;
+  block.received = received;
+  block.has_dropped = true;
+  block.dropped = dropped;
+  capture::AppendInterfaceStatistics(out, block);
 }
 
 }  // namespace bricap
