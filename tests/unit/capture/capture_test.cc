@@ -170,7 +170,9 @@ TEST(CutShort, EveryCutGivesTheWholePacketsBeforeItThenSaysSo) {
     ASSERT_EQ(full.status, ReadStatus::kEnd);
     std::size_t boundaries = 0;
     for (std::size_t n = 1; n < whole->size(); ++n) {
-      const Read r = ReadAll(Buf(whole->begin(), whole->begin() + static_cast<std::ptrdiff_t>(n)));
+      // The packets point into the buffer they were read from: it must outlive them.
+      const Buf cut(whole->begin(), whole->begin() + static_cast<std::ptrdiff_t>(n));
+      const Read r = ReadAll(cut);
       // Packets before the cut are exactly the first ones of the whole file.
       ASSERT_LE(r.packets.size(), full.packets.size()) << n;
       for (std::size_t i = 0; i < r.packets.size(); ++i) {
