@@ -33,7 +33,8 @@ bri_sanitizer_tests() {
 
     echo "== ThreadSanitizer build ($tsan)"
     bri_sanitizer_configure "$tsan" thread OFF
-    local targets=(lapmon brisim platform_unit_tests)
+    # linestat too: the start-up tests of lapmon check both tools.
+    local targets=(lapmon linestat brisim platform_unit_tests)
     if [ -f tests/unit/trace/CMakeLists.txt ]; then targets+=(trace_unit_tests trace_teardown_tests); fi
     cmake --build "$tsan" -j"$jobs" --target "${targets[@]}"
     echo "== Capture and threading tests under ThreadSanitizer"
