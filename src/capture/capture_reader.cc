@@ -6,6 +6,8 @@
 #include <limits>
 #include <utility>
 
+#include "capture/pcapng_format.h"
+
 namespace capture {
 namespace {
 
@@ -16,20 +18,8 @@ constexpr std::size_t kPcapRecordHeaderSize = 16;
 // Longest record accepted from a classic pcap file; a longer length is a damaged record header.
 constexpr std::uint32_t kMaxPcapRecord = 262144;
 
-constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
-constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
-constexpr std::uint32_t kInterfaceDescription = 1;
-constexpr std::uint32_t kOldPacket = 2;
-constexpr std::uint32_t kSimplePacket = 3;
-constexpr std::uint32_t kEnhancedPacket = 6;
+using namespace pcapng;
 constexpr std::size_t kBlockOverhead = 12;  // type, total length, and the total length again
-
-constexpr std::uint16_t kOptEnd = 0;
-constexpr std::uint16_t kIfName = 2;
-constexpr std::uint16_t kIfTsresol = 9;
-constexpr std::uint16_t kIfTsoffset = 14;
-constexpr std::uint16_t kEpbFlags = 2;
-constexpr std::uint16_t kEpbDropcount = 4;
 
 std::string At(std::size_t offset) { return " at offset " + std::to_string(offset); }
 

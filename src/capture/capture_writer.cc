@@ -1,13 +1,10 @@
 #include "capture/capture_writer.h"
+#include "capture/pcapng_format.h"
 
 namespace capture {
 namespace {
 
-constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
-constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
-constexpr std::uint32_t kInterfaceDescription = 1;
-constexpr std::uint32_t kInterfaceStatistics = 5;
-constexpr std::uint32_t kEnhancedPacket = 6;
+using namespace pcapng;
 
 void Put16(ByteBuffer& out, std::uint16_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
@@ -91,9 +88,9 @@ void AppendInterfaceDescription(ByteBuffer& out, const InterfaceSpec& interface)
   Put16(out, interface.link_type);
   Put16(out, 0);
   Put32(out, interface.snap_length);
-  if (!interface.name.empty()) TextOption(out, 2, interface.name);  // if_name
+  if (!interface.name.empty()) TextOption(out, kIfName, interface.name);
   const std::uint8_t resolution = interface.time_resolution & 0x7F;
-  Option(out, 9, &resolution, 1);  // if_tsresol
+  Option(out, kIfTsresol, &resolution, 1);
   EndOfOptions(out);
   EndBlock(out, start);
 }
@@ -109,8 +106,8 @@ void AppendEnhancedPacket(ByteBuffer& out, const PacketSpec& packet) {
   out.insert(out.end(), packet.data.begin(), packet.data.end());
   Pad(out, start);
   const bool flags = packet.direction != PacketDirection::kUnknown;
-  if (flags) Option32(out, 2, static_cast<std::uint32_t>(packet.direction));  // epb_flags
-  if (packet.has_drop_count) Option64(out, 4, packet.drop_count);             // epb_dropcount
+  if (flags) Option32(out, kEpbFlags, static_cast<std::uint32_t>(packet.direction));
+  if (packet.has_drop_count) Option64(out, kEpbDropcount, packet.drop_count);
   if (flags || packet.has_drop_count) EndOfOptions(out);
   EndBlock(out, start);
 }
