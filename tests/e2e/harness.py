@@ -30,6 +30,10 @@ LINESTAT = os.environ.get("BRI_LINESTAT", "linestat")
 BRISIM = os.environ.get("BRI_BRISIM", "brisim")
 WRAP = shlex.split(os.environ.get("BRI_WRAP", ""))
 WINE = bool(WRAP) and os.path.basename(WRAP[0]).startswith("wine")
+# brisim.exe runs with Wine's error messages on (and nothing else of Wine's debug output).
+WINE_ERRORS_ONLY = "-all,err+all"
+# A brisim.exe that Wine ended before it ran is started again, this many times in all.
+WINE_START_ATTEMPTS = 3
 
 
 class Sim:
@@ -94,29 +98,53 @@ class Sim:
 
     def _start_under_wine(self, device):
         """brisim.exe on the device's pipe, then the relay service that makes the device appear."""
+        for attempt in range(1, WINE_START_ATTEMPTS + 1):
+            proc = self._launch_under_wine(device)
+            deadline = time.monotonic() + 30
+            while not _read(proc.bri_wine[1]).endswith(b"\n"):
+                if proc.poll() is not None:
+                    report = self._wine_report(proc, "ended before it listened")
+                    if not self._ended_in_wine(proc) or attempt == WINE_START_ATTEMPTS:
+                        raise RuntimeError(report)
+                    # Wine's loader gave up before brisim.exe ran (brisim.exe says why whenever it
+                    # ends early): said, and started again.
+                    print(report + "; starting it again", file=sys.stderr, flush=True)
+                    self.procs.remove(proc)
+                    break
+                if time.monotonic() > deadline:
+                    raise RuntimeError(self._wine_report(proc, "did not start listening within 30 s"))
+                time.sleep(0.05)
+            else:
+                break
+        wine_rig.device_up(WRAP, device)
+        self.wine_devices.append(device)
+
+    def _launch_under_wine(self, device):
         args = WRAP + [BRISIM, "--device", device, "--log", wine_rig.win_path(self.log_path)]
         if self.scenario_path:
             args += ["--scenario", wine_rig.win_path(self.scenario_path)]
         args += self.extra_args
         out_path = os.path.join(self.dir, "brisim-%s.out" % device)
         err_path = os.path.join(self.dir, "brisim-%s.err" % device)
+        # Wine's own error messages go to brisim.exe's standard error, to be read in a report.
+        env = dict(os.environ, WINEDEBUG=WINE_ERRORS_ONLY)
         with open(out_path, "ab") as out, open(err_path, "ab") as err:
-            proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        proc.bri_wine = (device, out_path, err_path, time.monotonic())
+            proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env)
+        proc.bri_wine = (device, out_path, err_path, time.monotonic(), os.path.getsize(err_path))
         self.procs.append(proc)
-        deadline = time.monotonic() + 30
-        while not _read(out_path).endswith(b"\n"):
-            if proc.poll() is not None:
-                raise RuntimeError(self._wine_report(proc, "ended before it listened"))
-            if time.monotonic() > deadline:
-                raise RuntimeError(self._wine_report(proc, "did not start listening within 30 s"))
-            time.sleep(0.05)
-        wine_rig.device_up(WRAP, device)
-        self.wine_devices.append(device)
+        return proc
+
+    @staticmethod
+    def _ended_in_wine(proc):
+        """Whether a brisim.exe that ended before it listened never got to say anything itself:
+        every early ending of brisim.exe writes a "brisim: " line."""
+        _, out_path, err_path, _, err_from = proc.bri_wine
+        said = _read(err_path)[err_from:]
+        return not _read(out_path) and b"brisim: " not in said
 
     def _wine_report(self, proc, what):
         """How a brisim.exe stands: its exit status, what it wrote and the relay's state."""
-        device, out_path, err_path, started = proc.bri_wine
+        device, out_path, err_path, started, _ = proc.bri_wine
         others = [p for p in wine_rig.programs_running(os.path.basename(BRISIM)) if p[0] != proc.pid]
         return ("brisim.exe ended or failed for %s: it %s, %.1f s after it was started, with %s; "
                 "standard error: %r; standard output: %r; relay %s: %s; other %s in this prefix: %s"
