@@ -3,6 +3,7 @@
 // $BRI_DEVICE_DIR, else one per user), one connection per opened handle, framed as
 // platform/transport_framing.h says.
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -25,7 +26,7 @@ namespace {
 // One connection a record; usable is false once the connection broke or was closed.
 struct Device : DeviceRecord {
   int fd = -1;                      // owned until PlatCloseDevice closes it
-  std::vector<std::uint8_t> reply;  // guarded by mutex; reused reply buffer
+  std::vector<std::uint8_t> reply;  // guarded by mutex; reused reply buffer (header, then data)
 };
 
 DeviceTable<Device> devices;
@@ -38,28 +39,58 @@ bool DeviceName(std::string_view path, std::string_view* name) {
   return !name->empty() && name->find('/') == std::string_view::npos && *name != "." && *name != "..";
 }
 
-bool SendAll(int fd, const std::uint8_t* data, std::size_t length) {
-  while (length > 0) {
-    const ssize_t n = send(fd, data, length, MSG_NOSIGNAL);
+// Sends the request header and its input as one message: one system call for the usual request.
+bool SendRequest(int fd, const std::array<std::uint8_t, kRequestHeaderSize>& header, const std::uint8_t* input,
+                 std::size_t length) {
+  std::array<iovec, 2> parts{};
+  parts[0] = {const_cast<std::uint8_t*>(header.data()), header.size()};
+  parts[1] = {const_cast<std::uint8_t*>(input), length};
+  std::size_t first = 0;
+  const std::size_t count = length > 0 ? 2 : 1;
+  while (first < count) {
+    msghdr message{};
+    message.msg_iov = parts.data() + first;
+    message.msg_iovlen = count - first;
+    ssize_t n = sendmsg(fd, &message, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    data += n;
-    length -= static_cast<std::size_t>(n);
+    // A part sent in full is passed over, a part sent in part goes on from where it stopped.
+    auto left = static_cast<std::size_t>(n);
+    while (first < count && left >= parts[first].iov_len) left -= parts[first++].iov_len;
+    if (first < count) {
+      parts[first].iov_base = static_cast<std::uint8_t*>(parts[first].iov_base) + left;
+      parts[first].iov_len -= left;
+    }
   }
   return true;
 }
 
-bool ReceiveAll(int fd, std::uint8_t* data, std::size_t length) {
-  while (length > 0) {
-    const ssize_t n = recv(fd, data, length, 0);
+// Receives one reply into buffer: its header, then the out_sent bytes the header announces. The
+// reply is asked for whole, so that the usual reply takes one system call; no more is asked for
+// than the longest reply the request allows (header and out_len bytes), so nothing beyond a
+// correct reply can be taken. False when the connection broke, the header makes no sense or more
+// bytes came than the header announces: the stream position is then lost.
+bool ReceiveReply(int fd, std::vector<std::uint8_t>& buffer, std::uint32_t out_len, ReplyHeader* header) {
+  const std::size_t capacity = kReplyHeaderSize + std::size_t{out_len};
+  if (buffer.size() < capacity) buffer.resize(capacity);
+  std::size_t got = 0;
+  std::size_t need = kReplyHeaderSize;
+  bool known = false;
+  while (got < need) {
+    const ssize_t n = recv(fd, buffer.data() + got, capacity - got, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;  // error, or the driver closed the connection mid-reply
-    data += n;
-    length -= static_cast<std::size_t>(n);
+    got += static_cast<std::size_t>(n);
+    if (!known && got >= kReplyHeaderSize) {
+      known = true;
+      *header = DecodeReplyHeader(ByteSpan(buffer.data(), kReplyHeaderSize));
+      if (header->ok > 1 || header->returned > out_len || header->out_sent > header->returned) return false;
+      need = kReplyHeaderSize + header->out_sent;
+    }
   }
-  return true;
+  return got == need;
 }
 
 // The connection is in an unknown state: no later request may use it. The descriptor stays owned
@@ -116,34 +147,23 @@ bool Exchange(Device& device, std::uint32_t code, const void* in, std::uint32_t 
   while (in_sent > 0 && input[in_sent - 1] == 0) --in_sent;
 
   const auto request = EncodeRequestHeader({code, in_len, in_sent, out_len});
-  if (!SendAll(device.fd, request.data(), request.size()) || !SendAll(device.fd, input, in_sent)) {
-    Break(device);
-    return false;
-  }
-
-  std::array<std::uint8_t, kReplyHeaderSize> header{};
-  if (!ReceiveAll(device.fd, header.data(), header.size())) {
-    Break(device);
-    return false;
-  }
-  const auto [ok, reply_returned, out_sent] = DecodeReplyHeader(header);
-  if (ok > 1 || reply_returned > out_len || out_sent > reply_returned) {
-    // Not a reply this transport can make sense of; the stream position is lost with it.
+  if (!SendRequest(device.fd, request, input, in_sent)) {
     Break(device);
     return false;
   }
 
   // The whole reply is read before the caller's buffer is touched: input and output are usually
   // the same buffer, and a failed call must leave it as it was.
-  device.reply.resize(out_sent);
-  if (!ReceiveAll(device.fd, device.reply.data(), out_sent)) {
+  ReplyHeader reply{};
+  if (!ReceiveReply(device.fd, device.reply, out_len, &reply)) {
     Break(device);
     return false;
   }
+  const auto [ok, reply_returned, out_sent] = reply;
   if (ok == 0) return false;
 
   auto* output = static_cast<std::uint8_t*>(out);
-  if (out_sent > 0) std::memcpy(output, device.reply.data(), out_sent);
+  if (out_sent > 0) std::memcpy(output, device.reply.data() + kReplyHeaderSize, out_sent);
   // Bytes out_sent .. returned-1 read as zero. When the output is the input buffer, the bytes
   // from in_sent on are zero already (the caller said so from in_used on, the scan found so
   // below that), and only the part between needs clearing.

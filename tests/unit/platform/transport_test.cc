@@ -85,21 +85,26 @@ TEST(DeviceTransport, InputTrimmedOfTrailingZerosArrivesWhole) {
   }
 }
 
+// The reply as one piece or cut anywhere, the header included: the caller sees the same.
 TEST(DeviceTransport, ReplyFillsReturnedBytesAndLeavesTheRest) {
-  Connected c([](const FakeRequest&) {
-    FakeReply reply;
-    reply.returned = 100;
-    reply.output = {9, 8, 7, 6, 5, 4, 3, 2, 1, 42};  // 10 bytes travel, 90 zeros are implied
-    return reply;
-  });
-  std::vector<std::uint8_t> buffer(200, 0xEE);
-  std::uint32_t returned = 0;
-  ASSERT_TRUE(PlatDeviceControl(c.handle, kDriverIoControl, buffer.data(), 200, buffer.data(), 200, &returned));
-  EXPECT_EQ(returned, 100u);
-  EXPECT_EQ(buffer[0], 9);
-  EXPECT_EQ(buffer[9], 42);
-  for (std::size_t i = 10; i < 100; ++i) ASSERT_EQ(buffer[i], 0) << i;
-  for (std::size_t i = 100; i < 200; ++i) ASSERT_EQ(buffer[i], 0xEE) << i;
+  for (const std::size_t piece : {0u, 1u, 5u, 12u, 13u}) {
+    Connected c([piece](const FakeRequest&) {
+      FakeReply reply;
+      reply.returned = 100;
+      reply.output = {9, 8, 7, 6, 5, 4, 3, 2, 1, 42};  // 10 bytes travel, 90 zeros are implied
+      reply.piece = piece;
+      return reply;
+    });
+    std::vector<std::uint8_t> buffer(200, 0xEE);
+    std::uint32_t returned = 0;
+    ASSERT_TRUE(PlatDeviceControl(c.handle, kDriverIoControl, buffer.data(), 200, buffer.data(), 200, &returned))
+        << piece;
+    EXPECT_EQ(returned, 100u) << piece;
+    EXPECT_EQ(buffer[0], 9) << piece;
+    EXPECT_EQ(buffer[9], 42) << piece;
+    for (std::size_t i = 10; i < 100; ++i) ASSERT_EQ(buffer[i], 0) << i;
+    for (std::size_t i = 100; i < 200; ++i) ASSERT_EQ(buffer[i], 0xEE) << i;
+  }
 }
 
 TEST(DeviceTransport, FailureReplyLeavesBufferUntouchedAndConnectionUsable) {
@@ -148,6 +153,9 @@ TEST(DeviceTransport, BrokenOrMalformedReplyFailsAndRetiresTheHandle) {
   short_data.raw = header(1, 16, 16);
   short_data.raw->resize(short_data.raw->size() + 5, 0x44);  // 5 of 16 bytes, then the end
   short_data.close_after = true;
+  FakeReply longer_than_said;
+  longer_than_said.raw = header(1, 8, 4);
+  longer_than_said.raw->resize(longer_than_said.raw->size() + 8, 0x55);  // 4 bytes said, 8 sent
   FakeReply short_header;
   short_header.raw = std::vector<std::uint8_t>{1, 0, 0};
   short_header.close_after = true;
@@ -155,6 +163,7 @@ TEST(DeviceTransport, BrokenOrMalformedReplyFailsAndRetiresTheHandle) {
       {"returned > out_len", too_long},     {"out_sent > returned", sent_above_returned},
       {"ok neither 0 nor 1", bad_ok},       {"short reply data", short_data},
       {"short reply header", short_header}, {"connection closed", FakeReply::Hangup()},
+      {"more bytes than out_sent", longer_than_said},
   };
   for (const Case& tc : cases) {
     Connected c([&](const FakeRequest&) { return tc.reply; });

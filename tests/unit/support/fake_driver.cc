@@ -5,7 +5,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -176,7 +178,14 @@ void FakeDriver::Serve(int fd, int connection) {
       PutLe32(bytes, static_cast<std::uint32_t>(reply.output.size()));
       bytes.insert(bytes.end(), reply.output.begin(), reply.output.end());
     }
-    if (!WriteAll(fd, bytes.data(), bytes.size()) || reply.close_after) break;
+    // In pieces when asked, each its own send a moment after the last: the reader must join them.
+    const std::size_t piece = reply.piece > 0 ? reply.piece : std::max<std::size_t>(bytes.size(), 1);
+    bool sent = true;
+    for (std::size_t at = 0; sent && at < bytes.size(); at += piece) {
+      if (at > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      sent = WriteAll(fd, bytes.data() + at, std::min(piece, bytes.size() - at));
+    }
+    if (!sent || reply.close_after) break;
   }
   shutdown(fd, SHUT_RDWR);
   // Closed under the lock, so Stop() never shuts down a descriptor number that was reused.

@@ -42,6 +42,8 @@ struct FakeReply {
   std::optional<std::vector<std::uint8_t>> raw;
   // Close the connection after answering (or, with an empty raw, instead of answering).
   bool close_after = false;
+  // Send the reply in pieces of this many bytes, one after the other (0: all at once).
+  std::size_t piece = 0;
 
   // Success with these bytes as the output (trailing zeros are not sent, but counted).
   static FakeReply Bytes(std::vector<std::uint8_t> bytes);
