@@ -20,12 +20,21 @@ constexpr std::uint32_t kMaxPcapRecord = 262144;
 
 using namespace pcapng;
 constexpr std::size_t kBlockOverhead = 12;  // type, total length, and the total length again
+// A reader on a source refills its window this much at a time (more when one block needs it).
+constexpr std::size_t kWindowSize = 256 * 1024;
 
 std::string At(std::size_t offset) { return " at offset " + std::to_string(offset); }
 
 std::size_t Padded(std::size_t n) { return (n + 3) & ~static_cast<std::size_t>(3); }
 
 }  // namespace
+
+std::size_t StreamSource::Read(std::uint8_t* data, std::size_t size) {
+  if (failed()) return 0;
+  const std::size_t n = std::fread(data, 1, size, stream_);
+  if (n < size && std::ferror(stream_)) error_ = std::strerror(errno);
+  return n;
+}
 
 bool LoadStream(std::FILE* stream, std::vector<std::uint8_t>* out, std::string* error) {
   out->clear();
@@ -101,6 +110,26 @@ bool Reader::U32(ByteSpan buf, std::size_t off, std::uint32_t* out) const {
   return big_endian_ ? ReadBE32(buf, off, out) : ReadLE32(buf, off, out);
 }
 
+// Makes the window hold n bytes from pos_ on, or all the file has left when that is fewer. The
+// bytes before pos_ are done with: the window then starts at pos_. It grows past kWindowSize only
+// as far as a block's bytes really come, so a length that the file does not back costs nothing.
+void Reader::Fill(std::size_t n) {
+  if (source_ == nullptr || file_.size() - pos_ >= n) return;
+  const std::size_t kept = file_.size() - pos_;
+  if (window_.empty()) window_.resize(kWindowSize);
+  if (kept > 0 && pos_ > 0) std::memmove(window_.data(), window_.data() + pos_, kept);
+  base_ += pos_;
+  pos_ = 0;
+  std::size_t filled = kept;
+  while (filled < n && !source_ended_) {
+    if (filled == window_.size()) window_.resize(window_.size() * 2);
+    const std::size_t got = source_->Read(window_.data() + filled, window_.size() - filled);
+    if (got == 0) source_ended_ = true;
+    filled += got;
+  }
+  file_ = ByteSpan(window_.data(), filled);
+}
+
 ReadStatus Reader::Stop(ReadStatus status, std::string problem) {
   final_ = status;
   problem_ = std::move(problem);
@@ -119,6 +148,7 @@ ReadStatus Reader::Next(Packet* packet) {
 }
 
 ReadStatus Reader::Start() {
+  Fill(kPcapHeaderSize);
   std::uint32_t le = 0, be = 0;
   if (!ReadLE32(file_, 0, &le) || !ReadBE32(file_, 0, &be)) {
     // Fewer than four octets: the start of a capture that was cut, or not a capture at all.
@@ -167,18 +197,20 @@ ReadStatus Reader::Start() {
 }
 
 ReadStatus Reader::NextPcap(Packet* packet) {
+  Fill(kPcapRecordHeaderSize);
   if (pos_ == file_.size()) return Stop(ReadStatus::kEnd, "");
   std::uint32_t sec = 0, frac = 0, incl = 0, orig = 0;
   if (!U32(file_, pos_, &sec) || !U32(file_, pos_ + 4, &frac) || !U32(file_, pos_ + 8, &incl) ||
       !U32(file_, pos_ + 12, &orig)) {
-    return Stop(ReadStatus::kCutShort, "the file ends inside a record header" + At(pos_));
+    return Stop(ReadStatus::kCutShort, "the file ends inside a record header" + At(Offset()));
   }
   if (incl > kMaxPcapRecord) {
-    return Stop(ReadStatus::kDamaged, "record of " + std::to_string(incl) + " octets" + At(pos_));
+    return Stop(ReadStatus::kDamaged, "record of " + std::to_string(incl) + " octets" + At(Offset()));
   }
+  Fill(kPcapRecordHeaderSize + incl);
   const std::size_t data_at = pos_ + kPcapRecordHeaderSize;
   if (!InBounds(file_.size(), data_at, incl)) {
-    return Stop(ReadStatus::kCutShort, "the file ends inside a record" + At(pos_));
+    return Stop(ReadStatus::kCutShort, "the file ends inside a record" + At(Offset()));
   }
   packet->interface = 0;
   // A fraction past one second is carried into the seconds.
@@ -193,36 +225,38 @@ ReadStatus Reader::NextPcap(Packet* packet) {
 
 ReadStatus Reader::NextPcapng(Packet* packet) {
   for (;;) {
+    Fill(kBlockOverhead);  // the type, the length and a section header's byte-order magic
     if (pos_ == file_.size()) return Stop(ReadStatus::kEnd, "");
-    block_at_ = pos_;
+    block_at_ = Offset();
     std::uint32_t type = 0;
-    if (!U32(file_, pos_, &type)) return Stop(ReadStatus::kCutShort, "the file ends inside a block" + At(pos_));
+    if (!U32(file_, pos_, &type)) return Stop(ReadStatus::kCutShort, "the file ends inside a block" + At(Offset()));
     if (type == kSectionHeader) {
       // The byte order of the section (and of this block's length) is the byte-order magic's.
       std::uint32_t magic = 0;
       if (!ReadLE32(file_, pos_ + 8, &magic)) {
-        return Stop(ReadStatus::kCutShort, "the file ends inside a section header" + At(pos_));
+        return Stop(ReadStatus::kCutShort, "the file ends inside a section header" + At(Offset()));
       }
       if (magic == kByteOrderMagic) {
         big_endian_ = false;
       } else if (ReadBE32(file_, pos_ + 8, &magic) && magic == kByteOrderMagic) {
         big_endian_ = true;
       } else {
-        return Stop(pos_ == 0 ? ReadStatus::kNotCapture : ReadStatus::kDamaged,
-                    "section header without byte-order magic" + At(pos_));
+        return Stop(Offset() == 0 ? ReadStatus::kNotCapture : ReadStatus::kDamaged,
+                    "section header without byte-order magic" + At(Offset()));
       }
     }
     std::uint32_t total = 0;
-    if (!U32(file_, pos_ + 4, &total)) return Stop(ReadStatus::kCutShort, "the file ends inside a block" + At(pos_));
+    if (!U32(file_, pos_ + 4, &total)) return Stop(ReadStatus::kCutShort, "the file ends inside a block" + At(Offset()));
     if (total < kBlockOverhead || total % 4 != 0) {
-      return Stop(ReadStatus::kDamaged, "block of length " + std::to_string(total) + At(pos_));
+      return Stop(ReadStatus::kDamaged, "block of length " + std::to_string(total) + At(Offset()));
     }
+    Fill(total);
     if (!InBounds(file_.size(), pos_, total)) {
-      return Stop(ReadStatus::kCutShort, "the file ends inside a block" + At(pos_));
+      return Stop(ReadStatus::kCutShort, "the file ends inside a block" + At(Offset()));
     }
     std::uint32_t trailer = 0;
     if (!U32(file_, pos_ + total - 4, &trailer) || trailer != total) {
-      return Stop(ReadStatus::kDamaged, "block lengths differ" + At(pos_));
+      return Stop(ReadStatus::kDamaged, "block lengths differ" + At(Offset()));
     }
     const ByteSpan block = file_.subspan(pos_, total);
     const ByteSpan body = block.subspan(8, total - kBlockOverhead);

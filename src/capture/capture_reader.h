@@ -3,10 +3,11 @@
 // (any number of sections and interfaces, enhanced, simple and old-style packet blocks, any time
 // resolution an interface declares, the packets' inbound/outbound flags and drop counts).
 //
-// The reader works on the whole file in memory and reads every field through the guarded byte
-// helpers: nothing in the file can make it read outside the buffer. It hands out packets one at a
-// time; when the file ends in the middle of a block or record it says so after the packets before
-// the cut, and a block that contradicts itself stops the reading the same way.
+// The reader works on the whole file in memory, or on a window of it that it refills from a source
+// block by block (memory then stays flat whatever the file's size), and reads every field through
+// the guarded byte helpers: nothing in the file can make it read outside the buffer. It hands out
+// packets one at a time; when the file ends in the middle of a block or record it says so after
+// the packets before the cut, and a block that contradicts itself stops the reading the same way.
 #pragma once
 
 #include <cstddef>
@@ -53,10 +54,34 @@ enum class ReadStatus {
   kDamaged,      // a block or record contradicts itself (problem() says which and where)
 };
 
+// Where a reader takes a file from piece by piece.
+class Source {
+ public:
+  virtual ~Source() = default;
+  // Up to size bytes of the file into data; 0 at its end (or when reading failed).
+  virtual std::size_t Read(std::uint8_t* data, std::size_t size) = 0;
+};
+
+// A source on an open stream (binary). failed() and error() tell a read error from the end.
+class StreamSource : public Source {
+ public:
+  explicit StreamSource(std::FILE* stream) : stream_(stream) {}
+  std::size_t Read(std::uint8_t* data, std::size_t size) override;
+  bool failed() const { return !error_.empty(); }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::FILE* stream_;
+  std::string error_;
+};
+
 class Reader {
  public:
   // The buffer must outlive the reader and the packets it hands out.
   explicit Reader(ByteSpan file) : file_(file) {}
+  // Reads the file from source, which must outlive the reader; a packet handed out stays valid
+  // until the next call of Next.
+  explicit Reader(Source& source) : source_(&source) {}
 
   // The next packet. After any status but kPacket every further call returns that status again.
   ReadStatus Next(Packet* packet);
@@ -75,16 +100,22 @@ class Reader {
   ReadStatus InterfaceDescription(ByteSpan body);
   ReadStatus PacketFromBlock(std::uint32_t type, ByteSpan body, Packet* packet);
   ReadStatus Stop(ReadStatus status, std::string problem);
+  void Fill(std::size_t n);
+  std::size_t Offset() const { return base_ + pos_; }
   bool U16(ByteSpan buf, std::size_t off, std::uint16_t* out) const;
   bool U32(ByteSpan buf, std::size_t off, std::uint32_t* out) const;
 
-  ByteSpan file_;
-  std::size_t pos_ = 0;
+  ByteSpan file_;    // the whole file, or the window of it held (from source_)
+  std::size_t pos_ = 0;  // where reading stands in file_
+  Source* source_ = nullptr;
+  std::vector<std::uint8_t> window_;  // the window's bytes when reading from a source
+  std::size_t base_ = 0;              // offset in the file of file_'s first byte
+  bool source_ended_ = false;
   bool started_ = false;
   bool big_endian_ = false;
   Format format_ = Format::kPcap;
   bool nanosecond_pcap_ = false;
-  std::size_t block_at_ = 0;       // offset of the block being read, for messages
+  std::size_t block_at_ = 0;       // offset in the file of the block being read, for messages
   std::size_t section_first_ = 0;  // index of the current section's first interface
   std::vector<Interface> interfaces_;
   ReadStatus final_ = ReadStatus::kPacket;

@@ -112,10 +112,13 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-FileResult DecodeFile(const std::string& label, ByteSpan file, const std::string& fallbackName,
-                      const Options& options, Sink& sink) {
+namespace {
+
+// Decodes what reader reads; source, when the reader reads from one, may fail to read, which is
+// said instead of the cut that it leaves.
+FileResult Decode(const std::string& label, capture::Reader& reader, const capture::StreamSource* source,
+                  const std::string& fallbackName, const Options& options, Sink& sink) {
   const std::string prefix = "lapdecode: " + label + ": ";
-  capture::Reader reader(file);
   capture::LapdFrames lapd(kFrameDataSize);
   std::string text;
   text.reserve(kBatchSize + 8192);
@@ -171,6 +174,10 @@ FileResult DecodeFile(const std::string& label, ByteSpan file, const std::string
   if (cut > 0) {
     sink.Err(prefix + std::to_string(cut) + " frames longer than 260 octets shown cut to 260");
   }
+  if (source != nullptr && source->failed()) {
+    sink.Err(prefix + "cannot read: " + source->error());
+    return FileResult::kProblem;
+  }
   switch (status) {
     case capture::ReadStatus::kNotCapture:
       sink.Err(prefix + reader.problem());
@@ -185,6 +192,21 @@ FileResult DecodeFile(const std::string& label, ByteSpan file, const std::string
       break;
   }
   return problem ? FileResult::kProblem : FileResult::kOk;
+}
+
+}  // namespace
+
+FileResult DecodeFile(const std::string& label, ByteSpan file, const std::string& fallbackName,
+                      const Options& options, Sink& sink) {
+  capture::Reader reader(file);
+  return Decode(label, reader, nullptr, fallbackName, options, sink);
+}
+
+FileResult DecodeStream(const std::string& label, std::FILE* stream, const std::string& fallbackName,
+                        const Options& options, Sink& sink) {
+  capture::StreamSource source(stream);
+  capture::Reader reader(source);
+  return Decode(label, reader, &source, fallbackName, options, sink);
 }
 
 }  // namespace lapdecode

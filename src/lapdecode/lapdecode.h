@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,11 @@ enum class FileResult { kOk, kProblem, kOutputGone };
 // name when neither -n nor the interface gives one.
 FileResult DecodeFile(const std::string& label, ByteSpan file, const std::string& fallbackName,
                       const Options& options, Sink& sink);
+
+// Decodes a capture read from an open stream block by block, so that memory stays flat whatever
+// the file's size. A read error is said after the frames before it.
+FileResult DecodeStream(const std::string& label, std::FILE* stream, const std::string& fallbackName,
+                        const Options& options, Sink& sink);
 
 // The file's base name: the part after the last folder separator.
 std::string BaseName(const std::string& path);

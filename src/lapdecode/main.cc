@@ -2,7 +2,9 @@
 // lapdecode [-p] [-l2] [-l3] [-raw] [-n NAME] FILE...
 // Exit status: 0 when every file was read whole, 1 when a file could not be read, was cut short
 // or damaged, held another link type, or standard output went away; 2 for a bad command line.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,7 +13,6 @@
 #include <io.h>
 #endif
 
-#include "capture/capture_reader.h"
 #include "lapdecode/lapdecode.h"
 #include "platform/platform.h"
 
@@ -45,26 +46,26 @@ int main(int argc, char** argv) {
 
   StdSink sink;
   int status = 0;
-  std::vector<std::uint8_t> file;
   for (const std::string& path : options.files) {
     const bool from_stdin = path == "-";
-    bool loaded = false;
+    const std::string label = from_stdin ? "standard input" : path;
+    std::FILE* stream = stdin;
     if (from_stdin) {
 #ifdef _WIN32
       _setmode(_fileno(stdin), _O_BINARY);
 #endif
-      loaded = capture::LoadStream(stdin, &file, &error);
     } else {
-      loaded = capture::LoadFile(path, &file, &error);
-    }
-    const std::string label = from_stdin ? "standard input" : path;
-    if (!loaded) {
-      sink.Err("lapdecode: " + label + ": cannot read: " + error);
-      status = 1;
-      continue;
+      stream = std::fopen(path.c_str(), "rb");
+      if (stream == nullptr) {
+        sink.Err("lapdecode: " + label + ": cannot read: " + std::strerror(errno));
+        status = 1;
+        continue;
+      }
     }
     const std::string fallback = from_stdin ? "stdin" : lapdecode::BaseName(path);
-    switch (lapdecode::DecodeFile(label, file, fallback, options, sink)) {
+    const lapdecode::FileResult result = lapdecode::DecodeStream(label, stream, fallback, options, sink);
+    if (!from_stdin) std::fclose(stream);
+    switch (result) {
       case lapdecode::FileResult::kOutputGone:
         return 1;
       case lapdecode::FileResult::kProblem:

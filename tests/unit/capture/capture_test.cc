@@ -4,6 +4,7 @@
 // each LAPD frame from pseudo-header, flag, inference or the caller.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +25,23 @@ struct Read {
   std::string problem;
 };
 
+// A file handed out a few bytes at a time, as a pipe may.
+class PieceSource : public Source {
+ public:
+  PieceSource(const Buf& file, std::size_t piece) : file_(file), piece_(piece) {}
+  std::size_t Read(std::uint8_t* data, std::size_t size) override {
+    const std::size_t n = std::min({size, piece_, file_.size() - at_});
+    std::copy_n(file_.begin() + static_cast<std::ptrdiff_t>(at_), n, data);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  const Buf& file_;
+  std::size_t piece_;
+  std::size_t at_ = 0;
+};
+
 Read ReadAll(const Buf& file) {
   Read r;
   Reader reader(file);
@@ -32,6 +50,29 @@ Read ReadAll(const Buf& file) {
   EXPECT_EQ(reader.Next(&p), r.status) << "the final status repeats";
   r.interfaces = reader.interfaces();
   r.problem = reader.problem();
+
+  // Read from a source, block by block in a window, the file gives the same packets, status and
+  // problem (offsets included), however the source cuts it.
+  for (const std::size_t piece : {1u, 5u, 1u << 20}) {
+    PieceSource source(file, piece);
+    Reader streamed(source);
+    std::size_t i = 0;
+    ReadStatus status;
+    while ((status = streamed.Next(&p)) == ReadStatus::kPacket) {
+      if (i >= r.packets.size()) break;
+      const Packet& whole = r.packets[i++];
+      EXPECT_EQ(Buf(p.data.begin(), p.data.end()), Buf(whole.data.begin(), whole.data.end())) << piece;
+      EXPECT_EQ(p.seconds, whole.seconds);
+      EXPECT_EQ(p.nanoseconds, whole.nanoseconds);
+      EXPECT_EQ(p.interface, whole.interface);
+      EXPECT_EQ(p.direction, whole.direction);
+      EXPECT_EQ(p.drop_count, whole.drop_count);
+    }
+    EXPECT_EQ(i, r.packets.size()) << piece;
+    EXPECT_EQ(status, r.status) << piece;
+    EXPECT_EQ(streamed.problem(), r.problem) << piece;
+    EXPECT_EQ(streamed.interfaces().size(), r.interfaces.size()) << piece;
+  }
   return r;
 }
 

@@ -2,6 +2,7 @@
 // lapdecode's command line, its batched output, the line name it shows and its messages.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,31 @@ TEST(DecodeFile, ProblemsAreOneLineEachAfterTheFramesBeforeThem) {
   const std::vector<std::uint8_t> text = {'h', 'e', 'l', 'l', 'o'};
   EXPECT_EQ(DecodeFile("j", text, "j", Options{}, junk), FileResult::kProblem);
   EXPECT_EQ(junk.errors, std::vector<std::string>{"lapdecode: j: not a pcap or pcapng file"});
+}
+
+// A file read block by block shows what the file read whole shows; a read error is said once,
+// after the frames before it, instead of a cut.
+TEST(DecodeStream, SameTextAsTheWholeFileAndReadErrorsSaid) {
+  const capture::ByteBuffer file = TwoInterfaces(3000);  // a few windows of the reader
+  std::FILE* stream = std::tmpfile();
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), stream), file.size());
+  std::rewind(stream);
+  FakeSink whole, streamed;
+  ASSERT_EQ(DecodeFile("f", file, "f", Options{}, whole), FileResult::kOk);
+  ASSERT_EQ(DecodeStream("f", stream, "f", Options{}, streamed), FileResult::kOk);
+  std::fclose(stream);
+  EXPECT_EQ(streamed.All(), whole.All());
+  EXPECT_EQ(streamed.errors, whole.errors);
+
+  std::FILE* folder = std::fopen(".", "rb");  // opens on Linux; every read then fails
+  if (folder == nullptr) GTEST_SKIP() << "this system does not open a folder as a file";
+  FakeSink failed;
+  EXPECT_EQ(DecodeStream("d", folder, "d", Options{}, failed), FileResult::kProblem);
+  std::fclose(folder);
+  ASSERT_EQ(failed.errors.size(), 1u);
+  EXPECT_EQ(failed.errors[0].rfind("lapdecode: d: cannot read: ", 0), 0u) << failed.errors[0];
+  EXPECT_TRUE(failed.writes.empty());
 }
 
 TEST(BaseName, FoldersOfEitherSystem) {
