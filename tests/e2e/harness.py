@@ -32,6 +32,10 @@ WRAP = shlex.split(os.environ.get("BRI_WRAP", ""))
 WINE = bool(WRAP) and os.path.basename(WRAP[0]).startswith("wine")
 # brisim.exe runs with Wine's error messages on (and nothing else of Wine's debug output).
 WINE_ERRORS_ONLY = "-all,err+all"
+# How much longer a tool may take to end under Wine than natively: there every request goes through
+# the relay and the wineserver, and the end of a program takes its own round trips, each 50-100 ms
+# on a loaded machine.
+ENDING_SLACK = 1.5 if WINE else 0.0
 # A brisim.exe that Wine ended before it ran is started again, this many times in all.
 WINE_START_ATTEMPTS = 3
 
