@@ -4,13 +4,16 @@
 // stream that moves some bytes at a time.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <list>
 #include <memory>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace brisim {
 
@@ -65,5 +68,45 @@ bool MoveAll(std::uint8_t* data, std::size_t size, Step step) {
   }
   return true;
 }
+
+// Reads of one connection's stream through a buffer: a read takes whatever the other end has sent
+// (a request's header and its bytes come in one write), so that a request costs one read instead
+// of one for the header and one for the rest. A large read with nothing buffered goes straight to
+// the caller.
+class ReadBuffer {
+ public:
+  explicit ReadBuffer(std::size_t size) : buffer_(size) {}
+
+  // Reads exactly size bytes; step(data, size) reads some bytes of the stream as MoveAll's does.
+  template <typename Step>
+  bool ReadExact(std::uint8_t* data, std::size_t size, Step step) {
+    while (size > 0) {
+      if (next_ == end_) {
+        if (size >= buffer_.size()) {
+          const long long n = step(data, size);
+          if (n <= 0) return false;
+          data += n;
+          size -= static_cast<std::size_t>(n);
+          continue;
+        }
+        const long long n = step(buffer_.data(), buffer_.size());
+        if (n <= 0) return false;
+        next_ = 0;
+        end_ = static_cast<std::size_t>(n);
+      }
+      const std::size_t take = std::min(size, end_ - next_);
+      std::memcpy(data, buffer_.data() + next_, take);
+      next_ += take;
+      data += take;
+      size -= take;
+    }
+    return true;
+  }
+
+ private:
+  std::vector<std::uint8_t> buffer_;
+  std::size_t next_ = 0;  // buffer_[next_, end_) is read but not yet taken
+  std::size_t end_ = 0;
+};
 
 }  // namespace brisim

@@ -25,6 +25,9 @@
 namespace brisim {
 namespace {
 
+// Bytes a connection reads into its buffer at a time; a larger read goes straight to its caller.
+constexpr std::size_t kReadBufferSize = 64 * 1024;
+
 // Owns a file descriptor.
 class Fd {
  public:
@@ -40,12 +43,13 @@ class Fd {
   int fd_;
 };
 
+// One connection's end of the socket; reads go through a ReadBuffer.
 class SocketStream : public Stream {
  public:
   explicit SocketStream(int fd) : fd_(fd) {}
 
   bool ReadExact(std::uint8_t* data, std::size_t size) override {
-    return MoveAll(data, size, [this](std::uint8_t* p, std::size_t n) {
+    return reads_.ReadExact(data, size, [this](std::uint8_t* p, std::size_t n) {
       return Retried([&] { return recv(fd_, p, n, 0); });
     });
   }
@@ -68,6 +72,7 @@ class SocketStream : public Stream {
   }
 
   int fd_;
+  ReadBuffer reads_{kReadBufferSize};
 };
 
 bool FillAddress(const std::string& path, sockaddr_un* addr) {

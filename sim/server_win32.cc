@@ -78,37 +78,14 @@ long long Await(HANDLE handle, OVERLAPPED* ov, BOOL started) {
 
 constexpr DWORD kPipeBuffer = 64 * 1024;
 
-// One connection's end of the pipe. Reads go through a buffer: a read takes whatever the relay
-// has sent (a request's header and its bytes come in one write), so that a request costs one read
-// instead of one for the header and one for the rest.
+// One connection's end of the pipe; reads go through a ReadBuffer.
 class PipeStream : public Stream {
  public:
   explicit PipeStream(HANDLE pipe)
-      : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), buffer_(kPipeBuffer) {}
+      : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), reads_(kPipeBuffer) {}
 
   bool ReadExact(std::uint8_t* data, std::size_t size) override {
-    while (size > 0) {
-      if (next_ == end_) {
-        // A large read with nothing buffered goes straight to the caller.
-        if (size >= buffer_.size()) {
-          const long long n = Transfer(data, size, false);
-          if (n <= 0) return false;
-          data += n;
-          size -= static_cast<std::size_t>(n);
-          continue;
-        }
-        const long long n = Transfer(buffer_.data(), buffer_.size(), false);
-        if (n <= 0) return false;
-        next_ = 0;
-        end_ = static_cast<std::size_t>(n);
-      }
-      const std::size_t take = std::min(size, end_ - next_);
-      std::memcpy(data, buffer_.data() + next_, take);
-      next_ += take;
-      data += take;
-      size -= take;
-    }
-    return true;
+    return reads_.ReadExact(data, size, [this](std::uint8_t* p, std::size_t n) { return Transfer(p, n, false); });
   }
 
   bool WriteAll(const std::uint8_t* data, std::size_t size) override {
@@ -129,9 +106,7 @@ class PipeStream : public Stream {
 
   HANDLE pipe_;
   Handle event_;
-  std::vector<std::uint8_t> buffer_;
-  std::size_t next_ = 0;  // buffer_[next_, end_) is read but not yet taken
-  std::size_t end_ = 0;
+  ReadBuffer reads_;
 };
 
 HANDLE NewInstance(const std::string& name, bool first) {
