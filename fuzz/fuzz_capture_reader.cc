@@ -4,10 +4,14 @@
 // final status that repeats, a problem is always explained, and what the pcapng writer makes of a
 // packet reads back the same.
 //
-// The file is an exact-size heap block, so that AddressSanitizer reports any read past it.
+// The file is an exact-size heap block, so that AddressSanitizer reports any read past it. Read again
+// from a source that hands it out in small pieces (the reader then works on a window it refills),
+// it gives the same packets, final status and problem.
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "capture/capture_reader.h"
 #include "capture/capture_writer.h"
@@ -40,6 +44,43 @@ void CheckRoundTrip(const capture::Packet& packet, const capture::Interface& int
   FUZZ_CHECK(again.Next(&back) == capture::ReadStatus::kEnd);
 }
 
+// Hands the file out piece bytes at a time.
+class PieceSource : public capture::Source {
+ public:
+  PieceSource(ByteSpan file, std::size_t piece) : file_(file), piece_(piece) {}
+  std::size_t Read(std::uint8_t* data, std::size_t size) override {
+    std::size_t n = file_.size() - at_;
+    if (n > size) n = size;
+    if (n > piece_) n = piece_;
+    if (n > 0) std::memcpy(data, file_.data() + at_, n);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  ByteSpan file_;
+  std::size_t piece_;
+  std::size_t at_ = 0;
+};
+
+void CheckStreamed(ByteSpan file, const std::vector<ByteSpan>& packets, capture::ReadStatus status,
+                   const std::string& problem) {
+  PieceSource source(file, 1 + file.size() % 13);
+  capture::Reader reader(source);
+  capture::Packet packet;
+  std::size_t count = 0;
+  capture::ReadStatus streamed;
+  while ((streamed = reader.Next(&packet)) == capture::ReadStatus::kPacket) {
+    FUZZ_CHECK(count < packets.size());
+    const ByteSpan whole = packets[count++];
+    FUZZ_CHECK(packet.data.size() == whole.size());
+    FUZZ_CHECK(whole.empty() || std::memcmp(packet.data.data(), whole.data(), whole.size()) == 0);
+  }
+  FUZZ_CHECK(count == packets.size());
+  FUZZ_CHECK(streamed == status);
+  FUZZ_CHECK(reader.problem() == problem);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -52,8 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   capture::Packet packet;
   capture::ReadStatus status;
   std::size_t count = 0;
+  std::vector<ByteSpan> packets;
   while ((status = reader.Next(&packet)) == capture::ReadStatus::kPacket) {
     ++count;
+    packets.push_back(packet.data);
     FUZZ_CHECK(count <= size / 12);  // every packet takes at least a block or record header
     FUZZ_CHECK(Inside(packet.data, file.get(), size));
     FUZZ_CHECK(packet.interface < reader.interfaces().size());
@@ -70,5 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(reader.Next(&packet) == status);
   FUZZ_CHECK((status == capture::ReadStatus::kEnd) == reader.problem().empty());
   FUZZ_CHECK(status != capture::ReadStatus::kNotCapture || count == 0);
+  CheckStreamed(span, packets, status, reader.problem());
   return 0;
 }
