@@ -41,7 +41,9 @@ bool SigpipePending() {
 // thread, and under a lock-free state word, so that it is safe from those handlers: they only
 // call tcgetpgrp, tcgetattr, tcsetattr, sigaction, pthread_sigmask, raise and nanosleep.
 
-enum TerminalState : int { kNormalMode, kChangingMode, kKeyMode };
+// kStopped: Ctrl-Z gave the terminal its mode back and the process is stopping; no thread sets
+// key mode again until the process is continued.
+enum TerminalState : int { kNormalMode, kChangingMode, kKeyMode, kStopped };
 std::atomic<int> terminal_state{kNormalMode};
 std::atomic<bool> keys_wanted{false};
 termios saved_mode{};  // the mode found when key mode was last set; written under kChangingMode
@@ -93,13 +95,16 @@ bool MayChangeMode() {
 
 // Sets key mode when it is wanted and the terminal may be changed. again: key mode that is set
 // already is set once more (a job that was continued may find its terminal changed meanwhile).
+// Whether the terminal may be changed is asked while the state is held: asked before, the answer
+// could be stale by the time of the change (the process stopped by Ctrl-Z in between and continued
+// in the background), and the change would then stop the process with SIGTTOU.
 void EnterKeyMode(bool again) {
   const int saved_errno = errno;
   ModeSignalsHeld held;
-  if (keys_wanted.load() && MayChangeMode()) {
+  if (keys_wanted.load()) {
     if (TakeState(kNormalMode)) {
       termios found{};
-      if (tcgetattr(STDIN_FILENO, &found) == 0) {
+      if (MayChangeMode() && tcgetattr(STDIN_FILENO, &found) == 0) {
         saved_mode = found;
         keys_mode = found;
         keys_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
@@ -114,7 +119,7 @@ void EnterKeyMode(bool again) {
         terminal_state.store(kNormalMode);
       }
     } else if (again && TakeState(kKeyMode)) {
-      tcsetattr(STDIN_FILENO, TCSANOW, &keys_mode);
+      if (MayChangeMode()) tcsetattr(STDIN_FILENO, TCSANOW, &keys_mode);
       terminal_state.store(kKeyMode);
     }
   }
@@ -131,6 +136,35 @@ void LeaveKeyMode() {
     terminal_state.store(kNormalMode);
   }
   errno = saved_errno;
+}
+
+// Ctrl-Z: gives the terminal its mode back, whatever state it is in, and keeps it so until
+// ContinueAfterStop: the other threads run on until the process really stops, and a key reader
+// among them would otherwise set key mode again in between.
+void LeaveKeyModeForStop() {
+  const int saved_errno = errno;
+  ModeSignalsHeld held;
+  while (true) {
+    int state = terminal_state.load();
+    if (state == kStopped) break;
+    if (state == kChangingMode) {
+      const timespec pause{0, 1000000};
+      nanosleep(&pause, nullptr);
+      continue;
+    }
+    if (!terminal_state.compare_exchange_strong(state, kChangingMode)) continue;
+    if (state == kKeyMode && MayChangeMode()) tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
+    terminal_state.store(kStopped);
+    break;
+  }
+  errno = saved_errno;
+}
+
+// Continued after Ctrl-Z: key mode may be set again, and is, when it is wanted.
+void ContinueAfterStop() {
+  int stopped = kStopped;
+  terminal_state.compare_exchange_strong(stopped, kNormalMode);
+  EnterKeyMode(true);
 }
 
 void RestoreAtExit() { PlatRestoreConsole(); }
@@ -171,7 +205,7 @@ void SetHandler(int signal_number, void (*handler)(int)) {
 // shell controls), key mode is set again.
 void StopWithModeRestored(int signal_number) {
   const int saved_errno = errno;
-  LeaveKeyMode();
+  LeaveKeyModeForStop();
   signal(signal_number, SIG_DFL);
   raise(signal_number);  // held back here until unblocked
   sigset_t only;
@@ -180,7 +214,7 @@ void StopWithModeRestored(int signal_number) {
   pthread_sigmask(SIG_UNBLOCK, &only, nullptr);  // the process stops here
   pthread_sigmask(SIG_BLOCK, &only, nullptr);
   SetHandler(signal_number, StopWithModeRestored);
-  EnterKeyMode(true);
+  ContinueAfterStop();
   errno = saved_errno;
 }
 
