@@ -11,6 +11,7 @@
 #include "bricap/output.h"
 #include "common/driver.h"
 #include "common/trace_poll.h"
+#include "common/version.h"
 #include "platform/platform.h"
 
 namespace bricap {
@@ -369,7 +370,7 @@ std::string LineListText(const EnumReply& lines) {
 }
 
 std::string ExtcapVersionText() {
-  return "extcap {version=2.51}{help=file:///usr/share/doc/bri-tools/README.md}\n";
+  return "extcap {version=" + std::string(kVersionText) + "}{help=file:///usr/share/doc/bri-tools/README.md}\n";
 }
 
 std::string ExtcapInterfacesText(const EnumReply& lines) {

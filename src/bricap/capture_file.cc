@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "capture/lapd_frames.h"
+#include "common/version.h"
 
 namespace bricap {
 
@@ -11,7 +12,7 @@ std::uint64_t TicksSince1970(std::uint64_t file_time) {
 }
 
 void AppendFileHeader(capture::ByteBuffer& out, const std::vector<std::string>& line_names) {
-  capture::AppendSectionHeader(out, "bricap (bri-tools) 2.51");
+  capture::AppendSectionHeader(out, "bricap (bri-tools) " + std::string(kVersionText));
   for (const std::string& name : line_names) {
     capture::InterfaceSpec block;
     block.link_type = capture::kLinkTypeLinuxLapd;

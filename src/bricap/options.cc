@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/enum_reply.h"
+#include "common/version.h"
 
 namespace bricap {
 namespace {
@@ -255,6 +256,6 @@ std::string UsageText() {
          "  --extcap-capture-filter <filter>  refused: every frame is captured\n";
 }
 
-std::string VersionText() { return "bricap (bri-tools) 2.51\n"; }
+std::string VersionText() { return "bricap (bri-tools) " + std::string(kVersionText) + "\n"; }
 
 }  // namespace bricap

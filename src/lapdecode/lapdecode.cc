@@ -7,13 +7,11 @@
 #include "capture/lapd_frames.h"
 #include "common/console.h"
 #include "common/option_match.h"
+#include "common/version.h"
 #include "decode/trace_entry.h"
 
 namespace lapdecode {
 namespace {
-
-constexpr int kVersionMajor = 2;
-constexpr int kVersionMinor = 51;
 
 enum class View { kL2, kL3, kRaw, kAll };
 

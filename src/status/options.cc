@@ -5,6 +5,7 @@
 
 #include "common/console.h"
 #include "common/driver.h"
+#include "common/version.h"
 
 std::int32_t Verbose = 0;
 std::int32_t TellFlag = 0;
@@ -14,9 +15,6 @@ std::int32_t AreaToPrint = 0;
 OsVersion VerInfoStruc{};
 
 namespace {
-
-constexpr int kVersionMajor = 2;
-constexpr int kVersionMinor = 51;
 
 constexpr std::string_view kUsage =
     "\nUsage: linestat       (default)\n"

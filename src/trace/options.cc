@@ -5,6 +5,7 @@
 
 #include "common/console.h"
 #include "common/option_match.h"
+#include "common/version.h"
 #include "trace/switches.h"
 
 std::atomic<std::int32_t> TraceAll{0};
@@ -14,9 +15,6 @@ std::atomic<std::int32_t> PrintUpdate{0};
 std::atomic<std::int32_t> PrintStatus{0};
 
 namespace {
-
-constexpr int kVersionMajor = 2;
-constexpr int kVersionMinor = 51;
 
 enum class Option { kAll, kL2, kL3, kRaw, kProtocols, kUsage };
 
