@@ -25,6 +25,7 @@ import os
 import re
 import signal
 import subprocess
+import sys
 import unittest
 
 # Filled by the runner: kind -> why Wine cannot express it.
@@ -116,18 +117,39 @@ def _installed(wrap, device):
     _set_state("devices", (_state("devices") or "") + "\n" + device)
 
 
+# What net.exe says when the service did start or stop. Its exit status alone is not enough: now
+# and then Wine's net.exe has started the service, said so, and then failed at its own exit
+# ("Inconsistency detected by ld.so: dl-fini.c ... _dl_fini: Assertion ... failed!").
+NET_STARTED = ("was started successfully", "already")
+NET_STOPPED = ("was stopped successfully", "not active")
+
+
+def _net(wrap, verb, device, done_words):
+    """net start/stop of the device's relay; (whether it was done, what net said). Now and then
+    Wine has failed to start net.exe at all ("Application could not be started"):
+    a try that did not get it done is said on standard error and made again, 3 tries in all."""
+    for attempt in range(1, 4):
+        status, text = _wine(wrap, ["net", verb, service_name(device)], "net " + verb)
+        if status == 0 or any(words in text for words in done_words):
+            return True, text
+        if attempt < 3:
+            print("wine rig: net %s %s: %s; trying again" % (verb, service_name(device), " ".join(text.split())),
+                  file=sys.stderr, flush=True)
+    return False, text
+
+
 def device_up(wrap, device):
     _installed(wrap, device)
-    status, text = _wine(wrap, ["net", "start", service_name(device)], "net start")
-    if status != 0 and "already" not in text:
+    done, text = _net(wrap, "start", device, NET_STARTED)
+    if not done:
         raise RuntimeError("relay for %s did not start: %s" % (device, text))
 
 
 def device_down(wrap, device):
     """Stops the device's relay service. A relay left running would keep the device present for
     the next case, which expects it gone unless a simulator serves it: that is said here."""
-    status, text = _wine(wrap, ["net", "stop", service_name(device)], "net stop")
-    if status != 0 and "not active" not in text:
+    done, text = _net(wrap, "stop", device, NET_STOPPED)
+    if not done:
         raise RuntimeError("relay for %s did not stop (%s): %s" % (device, relay_state(wrap, device),
                                                                     " ".join(text.split())))
 
