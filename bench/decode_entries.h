@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "decode/frame_display.h"
 #include "decode/trace_entry.h"
+#include "decode/trace_entry_codec.h"
 
 using Entry = std::array<std::uint8_t, kTraceEntrySize>;
 
@@ -21,12 +22,7 @@ using Entry = std::array<std::uint8_t, kTraceEntrySize>;
 inline Entry MakeEntry(std::uint64_t fileTime, std::uint32_t direction,
                        const std::vector<std::uint8_t>& frame) {
   Entry entry{};
-  const MutableByteSpan bytes(entry);
-  WriteLE32(bytes, kTimeStampOffset, static_cast<std::uint32_t>(fileTime));
-  WriteLE32(bytes, kTimeStampOffset + 4, static_cast<std::uint32_t>(fileTime >> 32));
-  WriteLE32(bytes, kDirectionOffset, direction);
-  WriteLE32(bytes, kFrameLengthOffset, static_cast<std::uint32_t>(frame.size()));
-  for (std::size_t i = 0; i < frame.size() && i < kFrameDataSize; ++i) entry[kFrameDataOffset + i] = frame[i];
+  WriteTraceEntry(entry, fileTime, direction, frame);
   return entry;
 }
 

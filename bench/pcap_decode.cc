@@ -19,10 +19,11 @@
 #include <memory>
 
 #include "capture.h"
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "common/console_batch.h"
 #include "decode/frame_display.h"
 #include "decode/trace_entry.h"
+#include "decode/trace_entry_codec.h"
 
 namespace {
 
@@ -65,7 +66,6 @@ int main(int argc, char** argv) {
   bool written = true;
 
   std::array<std::uint8_t, kTraceEntrySize> entry{};
-  const MutableByteSpan e(entry);
   std::uint64_t frames = 0;
   pcap_pkthdr* header = nullptr;
   const u_char* data = nullptr;
@@ -80,13 +80,8 @@ int main(int argc, char** argv) {
       record = record.subspan(brisim::kLinuxLapdHeaderSize);
     }
     if (record.size() > kFrameDataSize) record = record.first(kFrameDataSize);
-    entry.fill(0);
     const std::uint64_t fileTime = brisim::FileTimeFromCaptureTime(header->ts.tv_sec, header->ts.tv_usec);
-    WriteLE32(e, kTimeStampOffset, static_cast<std::uint32_t>(fileTime));
-    WriteLE32(e, kTimeStampOffset + 4, static_cast<std::uint32_t>(fileTime >> 32));
-    WriteLE32(e, kDirectionOffset, direction);
-    WriteLE32(e, kFrameLengthOffset, static_cast<std::uint32_t>(record.size()));
-    std::copy(record.begin(), record.end(), entry.begin() + kFrameDataOffset);
+    WriteTraceEntry(entry, fileTime, direction, record);
     FormatTraceFrame(batch.Text(), lineName, TraceEntryBytes(entry), ViewSwitches{});
     written = batch.EntryDone();
     if (!written) break;

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 
 // Sets up the folder and the listening socket once; later calls do nothing.
 void SetUpCannedDevice();

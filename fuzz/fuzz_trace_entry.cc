@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "decode/frame_display.h"
 #include "decode/q921.h"
 #include "decode/q931.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "capture/lapd_frames.h"
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "scenario.h"
 
 namespace brisim {

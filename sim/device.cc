@@ -6,6 +6,7 @@
 
 #include "areas/area_record.h"
 #include "decode/trace_entry.h"
+#include "decode/trace_entry_codec.h"
 
 namespace brisim {
 namespace {
@@ -277,9 +278,6 @@ std::uint32_t Device::TraceRead(std::size_t line, Block block, const SimTime& no
     std::copy(frame.entry->begin(), frame.entry->end(), entry.begin());
     return kStatusOk;
   }
-  std::fill(entry.begin(), entry.end(), std::uint8_t{0});
-  MutableByteSpan e(entry);
-  WriteLE32(e, kEntryNumberOffset, number);
   std::uint64_t filetime = 0;
   if (frame.filetime) {
     filetime = *frame.filetime;
@@ -287,13 +285,10 @@ std::uint32_t Device::TraceRead(std::size_t line, Block block, const SimTime& no
     const auto ms = static_cast<std::uint64_t>(trace->timeline.AvailableMs(index));
     filetime = trace->start_filetime + ms * kFileTimeTicksPerMs;
   }
-  WriteLE32(e, kTimeStampOffset, static_cast<std::uint32_t>(filetime));
-  WriteLE32(e, kTimeStampOffset + 4, static_cast<std::uint32_t>(filetime >> 32));
-  WriteLE32(e, kDirectionOffset, frame.direction);
-  WriteLE32(e, kEntryDriverWordOffset, 0);
-  const auto length = frame.length ? *frame.length : static_cast<std::int32_t>(frame.octets.size());
-  WriteLE32(e, kFrameLengthOffset, static_cast<std::uint32_t>(length));
-  std::copy(frame.octets.begin(), frame.octets.end(), entry.begin() + kFrameDataOffset);
+  WriteTraceEntry(MutableTraceEntry(entry.data(), kTraceEntrySize), filetime, frame.direction, frame.octets,
+                  frame.length);
+  // The driver's own words: the entry's number (its other word, kEntryDriverWordOffset, stays zero).
+  WriteLE32(MutableByteSpan(entry), kEntryNumberOffset, number);
   return kStatusOk;
 }
 

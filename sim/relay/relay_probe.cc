@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "common/command_block.h"
 
 namespace {

@@ -15,7 +15,7 @@
 
 #include "areas/area_record.h"
 #include "areas/get_area.h"
-#include "common/bytes.h"
+#include "base/bytes.h"
 
 inline constexpr unsigned kParamTypeByte = 0x0;    // 2-byte value, the first byte shown
 inline constexpr unsigned kParamTypeLong = 0x4;    // 4-byte signed value

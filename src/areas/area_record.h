@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 
 inline constexpr std::size_t kAreaRecordSize = 536;
 inline constexpr std::size_t kAreaStateOffset = 8;   // unsigned 32-bit; 2 = ready

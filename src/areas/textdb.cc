@@ -17,7 +17,7 @@
 #include <span>
 #include <string_view>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "bricap/output.h"
 #include "common/driver.h"
 #include "common/trace_poll.h"
-#include "common/version.h"
+#include "base/version.h"
 #include "platform/platform.h"
 
 namespace bricap {

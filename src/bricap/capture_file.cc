@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "capture/lapd_frames.h"
-#include "common/version.h"
+#include "base/version.h"
+#include "decode/trace_entry_codec.h"
 
 namespace bricap {
 
@@ -25,19 +26,14 @@ void AppendFileHeader(capture::ByteBuffer& out, const std::vector<std::string>& 
 
 void AppendEntry(capture::ByteBuffer& out, std::uint32_t interface, TraceEntryBytes entry,
                  std::uint64_t* pending_drop) {
-  std::uint64_t file_time = 0;
-  ReadLE64(entry, kTimeStampOffset, &file_time);
-  const std::uint32_t direction = GetLE32(entry, kDirectionOffset) != 0 ? 1 : 0;
-  // The valid octets: the entry's length, kept within the frame field whatever it says.
-  const auto length = static_cast<std::int32_t>(GetLE32(entry, kFrameLengthOffset));
-  const std::size_t octets =
-      length <= 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(length), kFrameDataSize);
+  const TraceEntryFields fields = ReadTraceEntry(entry);
+  const std::uint64_t file_time = fields.file_time;
+  const std::uint32_t direction = fields.direction != 0 ? 1 : 0;
 
   std::vector<std::uint8_t> data;
-  data.reserve(capture::kLinuxLapdHeaderSize + octets);
+  data.reserve(capture::kLinuxLapdHeaderSize + fields.octets.size());
   capture::AppendLinuxLapdHeader(data, direction);
-  const ByteSpan frame = ByteSpan(entry).subspan(kFrameDataOffset, octets);
-  data.insert(data.end(), frame.begin(), frame.end());
+  data.insert(data.end(), fields.octets.begin(), fields.octets.end());
 
   capture::PacketSpec packet;
   packet.interface = interface;

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "common/enum_reply.h"
-#include "common/version.h"
+#include "base/version.h"
 
 namespace bricap {
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 
 namespace capture {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "capture/capture_reader.h"
-#include "common/bytes.h"
+#include "base/bytes.h"
 
 namespace capture {
 

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 
 inline constexpr std::size_t kCommandBlockSize = 262200;  // 0x40038
 inline constexpr std::size_t kCommandHeaderSize = 40;

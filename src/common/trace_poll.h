@@ -9,7 +9,7 @@
 #include <span>
 #include <utility>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "common/command_block.h"
 
 // The driver's own argument of the create and destroy requests.

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "decode/trace_entry.h"
 #include "decode/view_text.h"
 #include "platform/platform.h"

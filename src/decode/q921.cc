@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "decode/hex_text.h"
 
 namespace {

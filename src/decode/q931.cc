@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "decode/hex_text.h"
 #include "decode/q931_names.h"
 

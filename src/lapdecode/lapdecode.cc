@@ -6,9 +6,10 @@
 #include "capture/capture_reader.h"
 #include "capture/lapd_frames.h"
 #include "common/console.h"
-#include "common/option_match.h"
-#include "common/version.h"
+#include "base/option_match.h"
+#include "base/version.h"
 #include "decode/trace_entry.h"
+#include "decode/trace_entry_codec.h"
 
 namespace lapdecode {
 namespace {
@@ -30,14 +31,7 @@ constexpr std::array<ViewName, 4> kViews{{
 
 // The 288-byte trace entry of one frame.
 void FillEntry(std::array<std::uint8_t, kTraceEntrySize>& entry, const capture::LapdFrame& frame) {
-  entry.fill(0);
-  const MutableByteSpan e(entry);
-  WriteLE64(e, kTimeStampOffset, frame.file_time);
-  WriteLE32(e, kDirectionOffset, frame.direction);
-  WriteLE32(e, kFrameLengthOffset, static_cast<std::uint32_t>(frame.octets.size()));
-  for (std::size_t i = 0; i < frame.octets.size() && i < kFrameDataSize; ++i) {
-    entry[kFrameDataOffset + i] = frame.octets[i];
-  }
+  WriteTraceEntry(entry, frame.file_time, frame.direction, frame.octets);
 }
 
 }  // namespace

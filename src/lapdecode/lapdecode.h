@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "decode/frame_display.h"
 
 namespace lapdecode {

@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 
 inline constexpr std::size_t kRequestHeaderSize = 16;
 inline constexpr std::size_t kReplyHeaderSize = 12;

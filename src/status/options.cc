@@ -5,7 +5,7 @@
 
 #include "common/console.h"
 #include "common/driver.h"
-#include "common/version.h"
+#include "base/version.h"
 
 std::int32_t Verbose = 0;
 std::int32_t TellFlag = 0;

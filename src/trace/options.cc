@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "common/console.h"
-#include "common/option_match.h"
-#include "common/version.h"
+#include "base/option_match.h"
+#include "base/version.h"
 #include "trace/switches.h"
 
 std::atomic<std::int32_t> TraceAll{0};

@@ -11,6 +11,7 @@
 #include "capture/capture_reader.h"
 #include "capture/lapd_frames.h"
 #include "common/trace_poll.h"
+#include "decode/trace_entry_codec.h"
 
 namespace {
 
@@ -108,13 +109,10 @@ TEST(BricapOptions, BadCommandLinesSayWhy) {
 
 std::array<std::uint8_t, kTraceEntrySize> Entry(std::uint64_t file_time, std::uint32_t direction,
                                                 std::int32_t length, std::uint8_t fill = 0xA5) {
+  std::array<std::uint8_t, kFrameDataSize> octets{};
+  for (std::size_t i = 0; i < kFrameDataSize; ++i) octets[i] = static_cast<std::uint8_t>(fill + i);
   std::array<std::uint8_t, kTraceEntrySize> e{};
-  const MutableByteSpan s(e);
-  WriteLE64(s, kTimeStampOffset, file_time);
-  WriteLE32(s, kDirectionOffset, direction);
-  WriteLE32(s, kFrameLengthOffset, static_cast<std::uint32_t>(length));
-  for (std::size_t i = 0; i < kFrameDataSize; ++i)
-    e[kFrameDataOffset + i] = static_cast<std::uint8_t>(fill + i);
+  WriteTraceEntry(e, file_time, direction, octets, length);
   return e;
 }
 

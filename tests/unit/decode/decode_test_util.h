@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "decode/frame_display.h"
 #include "decode/trace_entry.h"
+#include "decode/trace_entry_codec.h"
 
 namespace decode_test {
 
@@ -44,13 +45,7 @@ inline Entry MakeEntry(std::uint32_t direction, const std::vector<std::uint8_t>&
                        std::optional<std::int32_t> frameLength = std::nullopt,
                        std::uint64_t fileTime = FileTimeAt(7)) {
   Entry entry{};
-  const MutableByteSpan bytes(entry);
-  WriteLE32(bytes, kTimeStampOffset, static_cast<std::uint32_t>(fileTime));
-  WriteLE32(bytes, kTimeStampOffset + 4, static_cast<std::uint32_t>(fileTime >> 32));
-  WriteLE32(bytes, kDirectionOffset, direction);
-  const std::int32_t length = frameLength.value_or(static_cast<std::int32_t>(frame.size()));
-  WriteLE32(bytes, kFrameLengthOffset, static_cast<std::uint32_t>(length));
-  for (std::size_t i = 0; i < frame.size() && i < kFrameDataSize; ++i) entry[kFrameDataOffset + i] = frame[i];
+  WriteTraceEntry(entry, fileTime, direction, frame, frameLength);
   return entry;
 }
 
