@@ -161,7 +161,7 @@ void AppendLocalClock(std::string& out, std::uint64_t file_time) {
 std::string CallLogHeader() {
   std::string out;
   AppendPadded(out, "Start", 12);
-  AppendPadded(out, "Line", 8);
+  AppendPadded(out, "Line", 18);
   AppendPadded(out, "Dir", 3);
   AppendPadded(out, "Calling", 16);
   AppendPadded(out, "Called", 16);
@@ -177,7 +177,7 @@ std::string CallLogHeader() {
 void AppendCallLogLine(std::string& out, const Call& call) {
   const Cells cells = CellsOf(call);
   AppendPadded(out, OrDash(cells.start), 12);
-  AppendPadded(out, call.line, 8);
+  AppendPadded(out, call.line, 18);
   AppendPadded(out, Direction(call), 3);
   AppendPadded(out, OrDash(cells.calling), 16);
   AppendPadded(out, OrDash(cells.called), 16);
