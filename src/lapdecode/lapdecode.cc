@@ -1,15 +1,19 @@
 #include "lapdecode/lapdecode.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <functional>
 #include <set>
 
+#include "base/option_match.h"
+#include "base/version.h"
 #include "capture/capture_reader.h"
 #include "capture/lapd_frames.h"
 #include "common/console.h"
-#include "base/option_match.h"
-#include "base/version.h"
 #include "decode/trace_entry.h"
 #include "decode/trace_entry_codec.h"
+#include "platform/file_input.h"
 
 namespace lapdecode {
 namespace {
@@ -106,9 +110,42 @@ std::string BaseName(const std::string& path) {
 
 namespace {
 
+// A file or pipe read as its bytes come. Before each read the text decoded so far goes out, so
+// that the frames of a live pipe show as soon as their block is whole, not when a window is full.
+class LiveSource : public capture::Source {
+ public:
+  explicit LiveSource(std::FILE* stream) : stream_(stream) {}
+  void BeforeRead(std::function<bool()> hook) { before_read_ = std::move(hook); }
+
+  std::size_t Read(std::uint8_t* data, std::size_t size) override {
+    if (stopped_) return 0;
+    if (before_read_ && !before_read_()) {
+      output_gone_ = stopped_ = true;
+      return 0;
+    }
+    const long n = PlatReadSome(stream_, data, size);
+    if (n < 0) {
+      error_ = std::strerror(errno);
+      stopped_ = true;
+      return 0;
+    }
+    return static_cast<std::size_t>(n);
+  }
+  bool failed() const { return !error_.empty(); }
+  const std::string& error() const { return error_; }
+  bool output_gone() const { return output_gone_; }
+
+ private:
+  std::FILE* stream_;
+  std::function<bool()> before_read_;
+  std::string error_;
+  bool stopped_ = false;
+  bool output_gone_ = false;
+};
+
 // Decodes what reader reads; source, when the reader reads from one, may fail to read, which is
 // said instead of the cut that it leaves.
-FileResult Decode(const std::string& label, capture::Reader& reader, const capture::StreamSource* source,
+FileResult Decode(const std::string& label, capture::Reader& reader, LiveSource* source,
                   const std::string& fallbackName, const Options& options, Sink& sink) {
   const std::string prefix = "lapdecode: " + label + ": ";
   capture::LapdFrames lapd(kFrameDataSize);
@@ -124,6 +161,7 @@ FileResult Decode(const std::string& label, capture::Reader& reader, const captu
     text.clear();
     return ok;
   };
+  if (source != nullptr) source->BeforeRead(flush);
 
   capture::Packet packet;
   capture::ReadStatus status;
@@ -146,19 +184,20 @@ FileResult Decode(const std::string& label, capture::Reader& reader, const captu
       sink.Err(prefix + "link type LAPD (203): directions from the packets' inbound/outbound flags");
     } else if (frame.source == capture::DirectionSource::kInferred && !inference_said) {
       inference_said = true;
-      sink.Err(prefix + "link type LAPD (203) without direction flags: directions inferred from the "
-                        "command/response bits");
+      sink.Err(prefix +
+               "link type LAPD (203) without direction flags: directions inferred from the "
+               "command/response bits");
     }
     ++frames;
     if (frame.cut) ++cut;
     FillEntry(entry, frame);
-    const std::string& name = !options.name.empty()      ? options.name
+    const std::string& name = !options.name.empty()     ? options.name
                               : !interface.name.empty() ? interface.name
                                                         : fallbackName;
     FormatTraceFrame(text, name.c_str(), TraceEntryBytes(entry), options.views);
     if (text.size() >= kBatchSize && !flush()) return FileResult::kOutputGone;
   }
-  if (!flush()) return FileResult::kOutputGone;
+  if (!flush() || (source != nullptr && source->output_gone())) return FileResult::kOutputGone;
 
   if (not_lapd > 0) {
     sink.Err(prefix + std::to_string(not_lapd) + " LINUX_LAPD records of another protocol skipped");
@@ -196,7 +235,7 @@ FileResult DecodeFile(const std::string& label, ByteSpan file, const std::string
 
 FileResult DecodeStream(const std::string& label, std::FILE* stream, const std::string& fallbackName,
                         const Options& options, Sink& sink) {
-  capture::StreamSource source(stream);
+  LiveSource source(stream);
   capture::Reader reader(source);
   return Decode(label, reader, &source, fallbackName, options, sink);
 }
