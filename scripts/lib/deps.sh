@@ -11,6 +11,7 @@ bri_demo_packages=(cmake ninja-build g++ pkg-config
 bri_packages=("${bri_demo_packages[@]}"
               python3 libgtest-dev libgmock-dev libbenchmark-dev
               tshark                       # the peer decoder of the capture cross-check
+              chromium                     # renders lapdecode's HTML call page in its test
               time                         # peak memory in scripts/bench-vs-tshark
               clang-14 libfuzzer-14-dev libclang-rt-14-dev   # sanitizer builds and fuzz programs
               g++-mingw-w64-x86-64-posix   # the 64-bit Windows build of the tools
