@@ -1,5 +1,6 @@
 #include "calls/call_format.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "common/console.h"
@@ -25,17 +26,36 @@ void CivilFromDays(std::int64_t days, int* year, unsigned* month, unsigned* day)
   *year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (*month <= 2 ? 1 : 0));
 }
 
-// Seconds between two FILETIMEs, with milliseconds: the difference of the times as shown, each
-// cut to its millisecond, so that the figure agrees with the two times beside it.
-double Seconds(std::uint64_t from, std::uint64_t to) {
+// Milliseconds between two FILETIMEs: the difference of the times as shown, each cut to its
+// millisecond, so that the figure agrees with the two times beside it.
+std::uint64_t Milliseconds(std::uint64_t from, std::uint64_t to) {
   const std::uint64_t a = from / kTicksPerMillisecond, b = to / kTicksPerMillisecond;
-  const std::uint64_t ms = b >= a ? b - a : 0;
-  return static_cast<double>(ms) / 1000.0;
+  return b >= a ? b - a : 0;
 }
 
-std::optional<double> Duration(const Call& call) {
+std::optional<std::uint64_t> Duration(const Call& call) {
   if (!call.answered || !call.cleared) return std::nullopt;
-  return Seconds(*call.answered, *call.cleared);
+  return Milliseconds(*call.answered, *call.cleared);
+}
+
+// The call log writes many numbers: these append them without a format string.
+void AppendUnsigned(std::string& out, std::uint64_t value) {
+  char buf[20];
+  const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+  out.append(buf, end);
+}
+
+void AppendDigits(std::string& out, unsigned value, int width) {
+  char buf[8];
+  for (int i = width - 1; i >= 0; --i, value /= 10) buf[i] = static_cast<char>('0' + value % 10);
+  out.append(buf, static_cast<std::size_t>(width));
+}
+
+// Seconds with milliseconds: "63.234".
+void AppendSeconds(std::string& out, std::uint64_t ms) {
+  AppendUnsigned(out, ms / 1000);
+  out += '.';
+  AppendDigits(out, static_cast<unsigned>(ms % 1000), 3);
 }
 
 const char* Direction(const Call& call) { return call.placed_by == Side::kUser ? "out" : "in"; }
@@ -101,7 +121,10 @@ void AppendHtmlText(std::string& out, std::string_view text) {
         out += "&quot;";
         break;
       default:
-        out += static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F ? '?' : c;
+        // Text of the capture is IA5; control characters and other bytes stand as '?'.
+        out += c != '\n' && (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)
+                   ? '?'
+                   : c;
     }
   }
 }
@@ -119,12 +142,15 @@ Cells CellsOf(const Call& call) {
   cells.calling = call.calling.value_or("");
   cells.called = call.called.value_or("");
   cells.bearer = call.bearer != nullptr ? call.bearer : "";
-  if (call.setup && call.answered) cells.wait += FormatF("%.3f", Seconds(*call.setup, *call.answered));
-  if (const auto d = Duration(call)) cells.duration += FormatF("%.3f", *d);
+  if (call.setup && call.answered) AppendSeconds(cells.wait, Milliseconds(*call.setup, *call.answered));
+  if (const auto d = Duration(call)) AppendSeconds(cells.duration, *d);
   if (call.cleared_by) cells.cleared_by = SideName(*call.cleared_by);
   if (call.cause) cells.cause = std::to_string(call.cause->value) + " " + CauseText(call);
   return cells;
 }
+
+// A count for "%llu", which every C library's printf knows (not all know "%zu").
+unsigned long long Wide(std::size_t n) { return n; }
 
 std::string_view OrDash(const std::string& text) { return text.empty() ? std::string_view("-") : text; }
 
@@ -143,9 +169,20 @@ void AppendUtcTime(std::string& out, std::uint64_t file_time) {
   int year = 0;
   unsigned month = 0, day = 0;
   CivilFromDays(days, &year, &month, &day);
-  out += FormatF("%04d-%02u-%02uT%02u:%02u:%02u.%03uZ", year, month, day,
-                 static_cast<unsigned>(rest / 3600000), static_cast<unsigned>(rest / 60000 % 60),
-                 static_cast<unsigned>(rest / 1000 % 60), static_cast<unsigned>(rest % 1000));
+  out += std::to_string(year);
+  out += '-';
+  AppendDigits(out, month, 2);
+  out += '-';
+  AppendDigits(out, day, 2);
+  out += 'T';
+  AppendDigits(out, static_cast<unsigned>(rest / 3600000), 2);
+  out += ':';
+  AppendDigits(out, static_cast<unsigned>(rest / 60000 % 60), 2);
+  out += ':';
+  AppendDigits(out, static_cast<unsigned>(rest / 1000 % 60), 2);
+  out += '.';
+  AppendDigits(out, static_cast<unsigned>(rest % 1000), 3);
+  out += 'Z';
 }
 
 void AppendLocalClock(std::string& out, std::uint64_t file_time) {
@@ -200,8 +237,13 @@ void AppendCallJson(std::string& out, const Call& call) {
   };
   out += "{\"line\":";
   AppendJsonString(out, call.line);
-  out += FormatF(",\"tei\":%u,\"call_ref\":%u,\"direction\":\"%s\",\"calling\":", unsigned{call.tei},
-                 unsigned{call.call_ref}, Direction(call));
+  out += ",\"tei\":";
+  AppendUnsigned(out, call.tei);
+  out += ",\"call_ref\":";
+  AppendUnsigned(out, call.call_ref);
+  out += ",\"direction\":\"";
+  out += Direction(call);
+  out += "\",\"calling\":";
   AppendJsonOptional(out, call.calling, str);
   out += ",\"called\":";
   AppendJsonOptional(out, call.called, str);
@@ -216,20 +258,30 @@ void AppendCallJson(std::string& out, const Call& call) {
       {"cleared", &call.cleared}, {"released", &call.released},
   };
   for (const auto& [key, value] : times) {
-    out += FormatF(",\"%s\":", key);
+    out += ",\"";
+    out += key;
+    out += "\":";
     AppendJsonOptional(out, *value, time);
   }
   out += ",\"duration_s\":";
-  AppendJsonOptional(out, Duration(call), [&out](double d) { out += FormatF("%.3f", d); });
+  AppendJsonOptional(out, Duration(call), [&out](std::uint64_t ms) { AppendSeconds(out, ms); });
   out += ",\"cleared_by\":";
-  AppendJsonOptional(out, call.cleared_by, [&out](Side s) { out += FormatF("\"%s\"", SideName(s)); });
+  AppendJsonOptional(out, call.cleared_by, [&out](Side side) {
+    out += '"';
+    out += SideName(side);
+    out += '"';
+  });
   out += ",\"cause\":";
-  AppendJsonOptional(out, call.cause, [&out](CallCause c) { out += FormatF("%u", unsigned{c.value}); });
+  AppendJsonOptional(out, call.cause, [&out](CallCause c) { AppendUnsigned(out, c.value); });
   out += ",\"cause_location\":";
-  AppendJsonOptional(out, call.cause, [&out](CallCause c) { out += FormatF("%u", unsigned{c.location}); });
+  AppendJsonOptional(out, call.cause, [&out](CallCause c) { AppendUnsigned(out, c.location); });
   out += ",\"cause_text\":";
   AppendJsonOptional(out, call.cause ? std::optional<std::string>(CauseText(call)) : std::nullopt, str);
-  out += FormatF(",\"outcome\":\"%s\",\"messages\":%u}\n", OutcomeName(call.outcome), call.messages);
+  out += ",\"outcome\":\"";
+  out += OutcomeName(call.outcome);
+  out += "\",\"messages\":";
+  AppendUnsigned(out, call.messages);
+  out += "}\n";
 }
 
 std::string CallCsvHeader() {
@@ -257,7 +309,7 @@ void AppendCallCsv(std::string& out, const Call& call) {
   time(call.answered);
   time(call.cleared);
   time(call.released);
-  if (const auto d = Duration(call)) out += FormatF("%.3f", *d);
+  if (const auto d = Duration(call)) AppendSeconds(out, *d);
   out += ',';
   if (call.cleared_by) out += SideName(*call.cleared_by);
   out += ',';
@@ -359,8 +411,8 @@ constexpr int kUserX = 150, kNetworkX = 650, kRowHeight = 40, kTop = 50;
 constexpr std::string_view kStyle = R"(<style>
 body{font-family:sans-serif;margin:20px;color:#222;background:#fff}
 h1{font-size:1.4em}h2{font-size:1.1em;margin-top:2em}
-table{border-collapse:collapse;font-size:.9em}
-th,td{border:1px solid #bbb;padding:3px 7px;text-align:left;white-space:nowrap}
+table{border-collapse:collapse;font-size:.85em}
+th,td{border:1px solid #bbb;padding:2px 6px;text-align:left;white-space:nowrap}
 th{background:#e4e8f0}
 tr.failed td{background:#fde2e2}
 tr.failed td.outcome,h2.failed{color:#b00000;font-weight:bold}
@@ -381,7 +433,7 @@ svg .clear{stroke:#b00000;fill:#b00000}
 void AppendTableRow(std::string& out, const Call& call, std::size_t index) {
   const Cells cells = CellsOf(call);
   out += Failed(call) ? "<tr class=\"failed call\">" : "<tr class=\"call\">";
-  out += FormatF("<td><a href=\"#call-%zu\">%zu</a></td>", index, index);
+  out += FormatF("<td><a href=\"#call-%llu\">%llu</a></td>", Wide(index), Wide(index));
   const std::string_view texts[] = {cells.start,    call.line,        Direction(call), cells.calling,
                                     cells.called,   cells.bearer,     call.channel,    cells.wait,
                                     cells.duration, cells.cleared_by, cells.cause};
@@ -410,10 +462,10 @@ void AppendSequenceDiagram(std::string& out, const Call& call, std::size_t index
   // One arrowhead per colour; ids are per diagram so that every page's references stay its own.
   for (const char* side : {"user", "network", "clear"}) {
     AppendF(out,
-            "<defs><marker id=\"h-%s-%zu\" viewBox=\"0 0 10 10\" refX=\"10\" refY=\"5\" markerWidth=\"8\" "
+            "<defs><marker id=\"h-%s-%llu\" viewBox=\"0 0 10 10\" refX=\"10\" refY=\"5\" markerWidth=\"8\" "
             "markerHeight=\"8\" orient=\"auto-start-reverse\"><path d=\"M0,0L10,5L0,10z\" "
             "class=\"%s\"/></marker></defs>",
-            side, index, side);
+            side, Wide(index), side);
   }
   AppendSvgText(out, kUserX, 25, "middle", "side", "user");
   AppendSvgText(out, kNetworkX, 25, "middle", "side", "network");
@@ -432,8 +484,8 @@ void AppendSequenceDiagram(std::string& out, const Call& call, std::size_t index
     const int from = row.from == Side::kUser ? kUserX : kNetworkX;
     const int to = row.from == Side::kUser ? kNetworkX : kUserX;
     out += FormatF(
-        "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" class=\"arrow %s\" marker-end=\"url(#h-%s-%zu)\"/>",
-        from, y, to, y, klass, klass, index);
+        "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" class=\"arrow %s\" marker-end=\"url(#h-%s-%llu)\"/>",
+        from, y, to, y, klass, klass, Wide(index));
     std::string label = Label(row);
     if (row.tei != call.tei) label += " [TEI " + std::to_string(row.tei) + "]";
     AppendSvgText(out, (kUserX + kNetworkX) / 2, y - 7, "middle", "label", label);
@@ -467,7 +519,8 @@ std::string FormatHtmlPage(std::string_view title, const std::vector<Call>& call
   out += "</tbody></table>\n";
   for (std::size_t i = 0; i < calls.size(); ++i) {
     const Call& call = calls[i];
-    out += FormatF("<h2 id=\"call-%zu\"%s>%zu. ", i + 1, Failed(call) ? " class=\"failed\"" : "", i + 1);
+    out += FormatF("<h2 id=\"call-%llu\"%s>%llu. ", Wide(i + 1), Failed(call) ? " class=\"failed\"" : "",
+                   Wide(i + 1));
     AppendHtmlText(out, Title(call));
     out += "</h2>\n";
     AppendSequenceDiagram(out, call, i + 1);

@@ -186,7 +186,7 @@ void Tracker::OnMessage(const Frame& frame, std::uint8_t tei, bool broadcast_fra
   if (!header || header->call_ref_length == 0 || header->call_ref == 0) return;
   const ByteSpan body = message.subspan(body_start);
   const Side chosen_by = header->call_ref_flag ? Other(frame.from) : frame.from;
-  Key key{std::string(frame.line), tei, header->call_ref, chosen_by};
+  const Key key{frame.line, tei, header->call_ref, chosen_by};
 
   if (header->message_type == q931::kSetup && !header->call_ref_flag) {
     if (const std::uint64_t* id = Find(key)) {
@@ -214,8 +214,10 @@ void Tracker::OnMessage(const Frame& frame, std::uint8_t tei, bool broadcast_fra
       State& state = calls_.at(*joined);
       if (state.call.broadcast && !state.selected && state.responders.size() < kMaxResponders) {
         state.responders.push_back(tei);
-        state.keys.push_back(key);
-        found = &keys_.emplace(key, *joined).first->second;
+        Key own = key;
+        own.line = state.call.line;
+        state.keys.push_back(own);
+        found = &keys_.emplace(own, *joined).first->second;
       }
     }
   }
@@ -228,14 +230,16 @@ void Tracker::StartCall(const Frame& frame, const Key& key, bool broadcast) {
   MakeRoom();
   const std::uint64_t id = next_id_++;
   State& state = calls_[id];
-  state.call.line = key.line;
+  state.call.line = std::string(key.line);
   state.call.tei = key.tei;
   state.call.call_ref = key.call_ref;
   state.call.broadcast = broadcast;
   state.call.placed_by = frame.from;
   state.call.setup = frame.time;
-  state.keys.push_back(key);
-  keys_[key] = id;
+  Key own = key;
+  own.line = state.call.line;
+  state.keys.push_back(own);
+  keys_[own] = id;
 }
 
 void Tracker::MakeRoom() {

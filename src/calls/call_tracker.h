@@ -115,8 +115,9 @@ class Tracker {
   std::uint64_t pushed_out() const { return pushed_out_; }
 
  private:
+  // A key's line points into the name its call keeps (or, for a look-up, into the frame's).
   struct Key {
-    std::string line;
+    std::string_view line;
     std::uint8_t tei = 0;
     std::uint16_t call_ref = 0;
     Side chosen_by = Side::kUser;

@@ -79,7 +79,8 @@ bool CallSession::Finish(std::string& text, std::string* error) {
   std::stable_sort(page_.begin(), page_.end(), [](const calls::Call& a, const calls::Call& b) {
     return a.setup.value_or(0) < b.setup.value_or(0);
   });
-  const std::string page = calls::FormatHtmlPage(options_.html, page_, summary_, not_drawn_);
+  const std::string page =
+      calls::FormatHtmlPage(title_.empty() ? options_.html : title_, page_, summary_, not_drawn_);
   std::FILE* file = std::fopen(options_.html.c_str(), "wb");
   if (file == nullptr) {
     *error = options_.html + ": cannot write: " + std::strerror(errno);

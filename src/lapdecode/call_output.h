@@ -32,6 +32,8 @@ class CallSession {
  public:
   explicit CallSession(CallOptions options);
 
+  // What the HTML page is about: the capture files' names.
+  void SetTitle(std::string title) { title_ = std::move(title); }
   // Before the first file: the log's header, when it has one.
   void Start(std::string& text);
   // A new file: its calls are followed from nothing.
@@ -48,6 +50,7 @@ class CallSession {
   void Ended(calls::Call&& call);
 
   CallOptions options_;
+  std::string title_;
   std::unique_ptr<calls::Tracker> tracker_;
   std::string* text_ = nullptr;  // the batch the call being fed appends to
   calls::Summary summary_;

@@ -45,6 +45,12 @@ int main(int argc, char** argv) {
   StdSink sink;
   int status = 0;
   if (options.calls) {
+    std::string title;
+    for (const std::string& path : options.files) {
+      title += (title.empty() ? "" : ", ") +
+               (path == "-" ? std::string("standard input") : lapdecode::BaseName(path));
+    }
+    options.calls->SetTitle(title);
     std::string header;
     options.calls->Start(header);
     if (!header.empty() && !PlatWriteStdout(header)) return 1;
