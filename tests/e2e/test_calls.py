@@ -50,6 +50,7 @@ def png_pixels(path):
     return zlib.decompress(idat), size
 
 
+@unittest.skipIf(harness.WINE, "lapdecode reads files; its Windows build is not run under Wine here")
 class CallOutputs(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -146,6 +147,7 @@ def scenario(name):
         return json.load(f)
 
 
+@unittest.skipIf(harness.WINE, "bricap.exe under Wine is not run by this suite yet (runner.py says why)")
 class LiveCallLog(unittest.TestCase):
     """Each call of a scenario shows within 2 s of its RELEASE COMPLETE's capture time."""
 

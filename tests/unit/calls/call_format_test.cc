@@ -90,27 +90,6 @@ TEST(CallFormat, JsonNullsForWhatTheCallLacks) {
   EXPECT_EQ(j["calling"].get<std::string>().size(), 3u);  // "1" and U+00B2
 }
 
-TEST(CallFormat, CsvRowsMatchTheHeader) {
-  const auto fields = [](const std::string& row) {
-    std::size_t n = 1;
-    bool quoted = false;
-    for (const char c : row) {
-      if (c == '"') quoted = !quoted;
-      if (c == ',' && !quoted) ++n;
-    }
-    return n;
-  };
-  std::string row;
-  AppendCallCsv(row, Answered());
-  EXPECT_EQ(fields(CallCsvHeader()), 20u);
-  EXPECT_EQ(fields(row), 20u);
-  EXPECT_NE(row.find(",\"09\"\"x\","), std::string::npos);  // the quote doubled inside quotes
-  Call empty;
-  std::string bare;
-  AppendCallCsv(bare, empty);
-  EXPECT_EQ(fields(bare), 20u);
-}
-
 TEST(CallFormat, LadderArrowsPointTheWayEachMessageWent) {
   Call call = Answered();
   call.ladder = {{kStart, Side::kUser, 64, 0x05, "to 0309"},
@@ -133,20 +112,6 @@ TEST(CallFormat, LadderArrowsPointTheWayEachMessageWent) {
   EXPECT_TRUE(lines[4].ends_with("--| TEI 65"));  // a message of another terminal says whose
   EXPECT_NE(lines[5].find("(4 more messages)"), std::string::npos);
   EXPECT_EQ(lines[2].size(), lines[3].size());  // both sides' columns line up
-}
-
-TEST(CallFormat, SummaryCountsOutcomesAndCauses) {
-  Summary summary;
-  EXPECT_EQ(summary.Text(), "Calls: 0, answered: 0\nOutcomes: none\nCauses: none\n");
-  Call busy;
-  busy.outcome = Outcome::kBusy;
-  busy.cause = CallCause{17, 0};
-  summary.Add(Answered());
-  summary.Add(busy);
-  summary.Add(busy);
-  EXPECT_EQ(
-      summary.Text(),
-      "Calls: 3, answered: 1\nOutcomes: answered 1, busy 2\nCauses: 16 Normal Clearing 1, 17 User Busy 2\n");
 }
 
 TEST(CallFormat, HtmlPageEscapesTextAndLinksEachRowToItsLadder) {

@@ -9,36 +9,6 @@ namespace {
 
 using Octets = std::vector<std::uint8_t>;
 
-TEST(Q931Header, CallReferenceForms) {
-  struct Case {
-    Octets message;
-    bool valid;
-    std::uint8_t length;
-    std::uint16_t call_ref;
-    bool flag;
-    std::uint16_t type;
-  } cases[] = {
-      {{0x08, 0x01, 0x81, 0x05}, true, 1, 1, true, kSetup},
-      {{0x08, 0x02, 0x80, 0x05, 0x4D}, true, 2, 5, true, kRelease},
-      {{0x08, 0x02, 0x12, 0x34, 0x5A}, true, 2, 0x1234, false, kReleaseComplete},
-      {{0x08, 0x00, 0x00, 0xF7}, true, 0, 0, false, 0x80F7},
-      {{0x09, 0x01, 0x01, 0x05}, false, 0, 0, false, 0},  // another protocol
-      {{0x08, 0x02, 0x01}, false, 0, 0, false, 0},        // ends inside the call reference
-      {{0x08, 0x01, 0x01, 0x00}, false, 0, 0, false, 0},  // escape without its type octet
-  };
-  for (const Case& c : cases) {
-    std::size_t body = 0;
-    const auto header = ReadHeader(c.message, &body);
-    ASSERT_EQ(header.has_value(), c.valid) << c.message.size();
-    if (!header) continue;
-    EXPECT_EQ(header->call_ref_length, c.length);
-    EXPECT_EQ(header->call_ref, c.call_ref);
-    EXPECT_EQ(header->call_ref_flag, c.flag);
-    EXPECT_EQ(header->message_type, c.type);
-    EXPECT_EQ(body, c.message.size());
-  }
-}
-
 TEST(Q931Elements, ShiftsNameTheCodesetOfEachElement) {
   // A non-locking shift to 5 covers one element; a locking shift to 6 the rest of the message.
   const Octets body = {0x9D, 0x08, 0x01, 0x01, 0x08, 0x02, 0x80, 0x90, 0x96, 0x32, 0x00, 0xA1};
