@@ -29,7 +29,7 @@ enum class PacketDirection : std::uint8_t { kUnknown = 0, kInbound = 1, kOutboun
 struct Interface {
   std::uint16_t link_type = 0;
   std::uint32_t snap_length = 0;  // 0: no limit
-  std::string name;               // if_name; empty when the file gives none (always for pcap)
+  std::string name;               // if_name, its first 256 octets; empty when the file gives none (pcap)
   std::uint8_t time_resolution = 6;          // if_tsresol: 10^-n seconds, or 2^-n with bit 7 set
   std::uint64_t units_per_second = 1000000;  // the same as a count
   std::int64_t offset_seconds = 0;           // if_tsoffset, added to every time stamp
