@@ -41,32 +41,6 @@ std::size_t StreamSource::Read(std::uint8_t* data, std::size_t size) {
   return n;
 }
 
-bool LoadStream(std::FILE* stream, std::vector<std::uint8_t>* out, std::string* error) {
-  out->clear();
-  std::uint8_t chunk[65536];
-  for (;;) {
-    const std::size_t n = std::fread(chunk, 1, sizeof chunk, stream);
-    out->insert(out->end(), chunk, chunk + n);
-    if (n < sizeof chunk) break;
-  }
-  if (std::ferror(stream)) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-bool LoadFile(const std::string& path, std::vector<std::uint8_t>* out, std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  const bool ok = LoadStream(f, out, error);
-  std::fclose(f);
-  return ok;
-}
-
 // A fraction of a second (below units) in nanoseconds, rounded down, in 64-bit arithmetic only
 // (32-bit builds have no wider integers).
 std::uint32_t FractionToNanoseconds(std::uint64_t fraction, std::uint8_t resolution) {

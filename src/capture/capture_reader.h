@@ -124,11 +124,6 @@ class Reader {
   std::string problem_;
 };
 
-// Reads a whole file (binary) into out. False with the system's reason in error when it cannot.
-bool LoadFile(const std::string& path, std::vector<std::uint8_t>* out, std::string* error);
-// Reads a stream to its end; false with the reason when reading fails.
-bool LoadStream(std::FILE* stream, std::vector<std::uint8_t>* out, std::string* error);
-
 // A fraction of a second in 10^-n or 2^-n units (the if_tsresol byte) as nanoseconds.
 std::uint32_t FractionToNanoseconds(std::uint64_t fraction, std::uint8_t resolution);
 
