@@ -16,6 +16,7 @@ import unittest
 import crosscheck
 import harness
 import lapd_capture
+from lapmon_util import kill_quietly
 
 LAPDECODE = os.environ.get("BRI_LAPDECODE", "lapdecode")
 # Not UTC, so that the time stamps show the conversion to local time on both sides.
@@ -284,15 +285,6 @@ def max_rss_kib(argv):
     _, status, usage = os.wait4(proc.pid, 0)
     proc.returncode = os.waitstatus_to_exitcode(status)
     return usage.ru_maxrss, proc.returncode, err
-
-
-def kill_quietly(proc):
-    if proc.poll() is None:
-        proc.kill()
-        proc.wait()
-    for stream in (proc.stdin, proc.stdout, proc.stderr):
-        if stream:
-            stream.close()
 
 
 if __name__ == "__main__":
