@@ -321,7 +321,7 @@ void AppendCallCsv(std::string& out, const Call& call) {
 
 namespace {
 
-constexpr std::size_t kLadderWidth = 56;  // between the two sides' columns
+constexpr std::size_t kLadderWidth = 66;  // between the two sides' columns
 
 // "from 0301 to 0309, ..." for the ladder's title line.
 std::string Title(const Call& call) {
@@ -350,8 +350,11 @@ void AppendLadder(std::string& out, const Call& call) {
   out.append(kLadderWidth - 2, ' ');
   out += "network\n";
   for (const LadderRow& row : call.ladder) {
+    // lapmon's clock shows 7 ms as "07" and 250 as "250": padded, so that the rows line up.
+    const std::size_t start = out.size();
     AppendLocalClock(out, row.time);
-    out += "  |";
+    out.append(12 - std::min<std::size_t>(12, out.size() - start), ' ');
+    out += " |";
     const std::string label = " " + Label(row) + " ";
     const std::size_t dashes = label.size() + 4 < kLadderWidth ? kLadderWidth - label.size() - 4 : 2;
     if (row.from == Side::kUser) {
