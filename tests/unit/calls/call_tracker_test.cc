@@ -65,6 +65,13 @@ TEST(CallTracker, OutcomeOfEachWayACallEnds) {
        16},
       {"unallocated number", U, {{U, kSetup}, {N, kRelComp, Cause(1)}}, Outcome::kFailed, N, 1},
       {"cleared without a cause", U, {{U, kSetup}, {N, kRelComp}}, Outcome::kFailed, N, -1},
+      // Identifier 08 after a locking shift to codeset 6 is a national element, not the Cause.
+      {"cause only in codeset 6",
+       U,
+       {{U, kSetup}, {N, kRelComp, Join({{0x96}, Cause(17)})}},
+       Outcome::kFailed,
+       N,
+       -1},
       {"cause only in the RELEASE",
        U,
        {{U, kSetup}, {N, kDisc}, {U, kRel, Cause(17)}, {N, kRelComp}},
