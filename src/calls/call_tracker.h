@@ -97,7 +97,7 @@ inline constexpr std::size_t kMaxResponders = 8;
 struct TrackerOptions {
   std::size_t max_open_calls = kDefaultMaxOpenCalls;
   bool keep_ladder = false;
-  std::size_t max_ladder_rows = 256;
+  std::size_t max_ladder_rows = 64;  // a call of the usual kind has 5 to 15 messages
 };
 
 class Tracker {
