@@ -45,11 +45,16 @@ void PollAll(const Round& round, std::vector<std::size_t>* pending) {
     AreaFetch& area = line.areas[round.slot];
     round.progress->line = static_cast<int>(i);
     switch (SendAreaPoll(round.driver, round.block, line.handle)) {
-      case AreaPoll::kFailed: area.outcome = FetchOutcome::kPollFailed; break;
-      case AreaPoll::kNotReady: still.push_back(i); break;
+      case AreaPoll::kFailed:
+        area.outcome = FetchOutcome::kPollFailed;
+        break;
+      case AreaPoll::kNotReady:
+        still.push_back(i);
+        break;
       case AreaPoll::kReady:
-        area.outcome = ReadAreaReply(round.driver, round.block, line.handle, &area.record) ? FetchOutcome::kOk
-                                                                                          : FetchOutcome::kPollFailed;
+        area.outcome = ReadAreaReply(round.driver, round.block, line.handle, &area.record)
+                           ? FetchOutcome::kOk
+                           : FetchOutcome::kPollFailed;
         break;
     }
   }
@@ -68,17 +73,22 @@ void GiveUpAll(const Round& round, const std::vector<std::size_t>& pending, Fetc
 
 const char* FetchOutcomeText(FetchOutcome outcome) {
   switch (outcome) {
-    case FetchOutcome::kNotAsked: return "not asked";
-    case FetchOutcome::kOk: return "read";
-    case FetchOutcome::kRefused: return "refused";
-    case FetchOutcome::kPollFailed: return "poll refused";
-    case FetchOutcome::kNotReady: return "not ready";
+    case FetchOutcome::kNotAsked:
+      return "not asked";
+    case FetchOutcome::kOk:
+      return "read";
+    case FetchOutcome::kRefused:
+      return "refused";
+    case FetchOutcome::kPollFailed:
+      return "poll refused";
+    case FetchOutcome::kNotReady:
+      return "not ready";
   }
   return "";
 }
 
-bool FetchAreas(const AreaDriver& driver, CommandBlock* block, std::vector<LineFetch>* lines, std::uint32_t start_ms,
-                std::uint32_t deadline_ms, FetchProgress* progress) {
+bool FetchAreas(const AreaDriver& driver, CommandBlock* block, std::vector<LineFetch>* lines,
+                std::uint32_t start_ms, std::uint32_t deadline_ms, FetchProgress* progress) {
   const auto elapsed = [&] { return driver.tick_count() - start_ms; };
   for (std::size_t slot = 0; slot < kCheckAreas.size(); ++slot) {
     if (elapsed() >= deadline_ms) return false;

@@ -19,11 +19,11 @@ inline constexpr std::array<std::int32_t, 8> kCheckAreas = {1, 2, 3, 10, 11, 12,
 inline constexpr std::size_t kLayerAreaCount = 3;  // areas 1, 2 and 3 carry the verdicts
 
 enum class FetchOutcome {
-  kNotAsked,   // the line had failed already, or the time ran out before this area
+  kNotAsked,  // the line had failed already, or the time ran out before this area
   kOk,
-  kRefused,    // the driver refused the area request: the line has no such area
-  kPollFailed, // a poll, or the final read, was refused
-  kNotReady,   // not ready within the time limit; given up
+  kRefused,     // the driver refused the area request: the line has no such area
+  kPollFailed,  // a poll, or the final read, was refused
+  kNotReady,    // not ready within the time limit; given up
 };
 const char* FetchOutcomeText(FetchOutcome outcome);
 
@@ -48,7 +48,7 @@ struct FetchProgress {
 // after kAreaTimeLimitMs per round, and no round starts, or goes on, past `deadline_ms` of the
 // driver's tick count (measured from `start_ms`): what is left is kNotAsked then. False when the
 // deadline cut the fetch short.
-bool FetchAreas(const AreaDriver& driver, CommandBlock* block, std::vector<LineFetch>* lines, std::uint32_t start_ms,
-                std::uint32_t deadline_ms, FetchProgress* progress);
+bool FetchAreas(const AreaDriver& driver, CommandBlock* block, std::vector<LineFetch>* lines,
+                std::uint32_t start_ms, std::uint32_t deadline_ms, FetchProgress* progress);
 
 }  // namespace check_bri

@@ -68,7 +68,8 @@ class Watchdog {
     const int area = progress_->area.load();
     const int line = progress_->line.load();
     std::string text = "fetching area " + std::to_string(area);
-    if (line >= 0 && static_cast<std::size_t>(line) < names_->size()) text += " of " + (*names_)[static_cast<std::size_t>(line)];
+    if (line >= 0 && static_cast<std::size_t>(line) < names_->size())
+      text += " of " + (*names_)[static_cast<std::size_t>(line)];
     return text;
   }
   void Watch() {
@@ -121,8 +122,8 @@ bool ListLines(CommandBlock* block, EnumReply* lines) {
 
 // The lines -l names, in the order the driver lists them; every line without -l. False with *error
 // for a -l that names no line.
-bool SelectLines(const EnumReply& reply, const std::vector<std::string>& wanted, std::vector<std::size_t>* chosen,
-                 std::string* error) {
+bool SelectLines(const EnumReply& reply, const std::vector<std::string>& wanted,
+                 std::vector<std::size_t>* chosen, std::string* error) {
   std::vector<bool> take(reply.count, wanted.empty());
   for (const std::string& w : wanted) {
     bool found = false;
@@ -186,7 +187,8 @@ int EndUnknown(Run& run, Watchdog& watchdog, const std::string& why) {
 int CheckLines(Run& run, Watchdog& watchdog) {
   watchdog.Stage("opening the driver");
   bool windows_nt = true;
-  if (!OpenAdapterQuietly(&windows_nt)) return EndUnknown(run, watchdog, "no adapter driver (Tessix.sys is not installed)");
+  if (!OpenAdapterQuietly(&windows_nt))
+    return EndUnknown(run, watchdog, "no adapter driver (Tessix.sys is not installed)");
 
   std::unique_ptr<CommandBlock> block(new (std::nothrow) CommandBlock{});
   if (!block) return EndUnknown(run, watchdog, "out of memory");
@@ -224,12 +226,14 @@ int CheckLines(Run& run, Watchdog& watchdog) {
 
   watchdog.Stage("fetching");
   const std::uint32_t timeout_ms = static_cast<std::uint32_t>(run.options.timeout_seconds) * 1000U;
-  const std::uint32_t deadline_ms = timeout_ms > 2 * kDeadlineMarginMs ? timeout_ms - kDeadlineMarginMs : timeout_ms / 2;
+  const std::uint32_t deadline_ms =
+      timeout_ms > 2 * kDeadlineMarginMs ? timeout_ms - kDeadlineMarginMs : timeout_ms / 2;
   const std::uint32_t elapsed_ms = static_cast<std::uint32_t>(SecondsSince(run.start) * 1000.0);
   const AreaDriver driver = RealAreaDriver();
-  const bool complete = FetchAreas(driver, block.get(), &fetches, driver.tick_count() - elapsed_ms, deadline_ms,
-                                   &run.progress);
-  for (std::size_t k = 0; k < fetches.size(); ++k) ReadLine(fetches[k], run.options.require_active, &run.lines[k]);
+  const bool complete =
+      FetchAreas(driver, block.get(), &fetches, driver.tick_count() - elapsed_ms, deadline_ms, &run.progress);
+  for (std::size_t k = 0; k < fetches.size(); ++k)
+    ReadLine(fetches[k], run.options.require_active, &run.lines[k]);
 
   CheckResult result = Summarize(run.lines, run.options.thresholds);
   std::string note;
@@ -265,8 +269,7 @@ int CheckBriMain(int argc, char** argv) {
     return ConsoleWrite(UnknownOutput(error)) ? ExitOf(State::kUnknown) : kExitOutputGone;
   }
   if (run.options.help || run.options.version) {
-    const std::string text =
-        run.options.help ? HelpText() : "check_bri " + std::string(kVersionText) + "\n";
+    const std::string text = run.options.help ? HelpText() : "check_bri " + std::string(kVersionText) + "\n";
     return ConsoleWrite(text) ? ExitOf(State::kOk) : kExitOutputGone;
   }
   Watchdog watchdog(run.options.timeout_seconds, &run.names, &run.progress);

@@ -46,10 +46,14 @@ std::string DownReason(const L1Values& l1, const L2Values& l2, const L3Values& l
 
 const char* StateName(State state) {
   switch (state) {
-    case State::kOk: return "OK";
-    case State::kWarning: return "WARNING";
-    case State::kCritical: return "CRITICAL";
-    case State::kUnknown: return "UNKNOWN";
+    case State::kOk:
+      return "OK";
+    case State::kWarning:
+      return "WARNING";
+    case State::kCritical:
+      return "CRITICAL";
+    case State::kUnknown:
+      return "UNKNOWN";
   }
   return "UNKNOWN";
 }
@@ -57,10 +61,14 @@ const char* StateName(State state) {
 State Worse(State a, State b) {
   const auto rank = [](State s) {
     switch (s) {
-      case State::kOk: return 0;
-      case State::kUnknown: return 1;
-      case State::kWarning: return 2;
-      case State::kCritical: return 3;
+      case State::kOk:
+        return 0;
+      case State::kUnknown:
+        return 1;
+      case State::kWarning:
+        return 2;
+      case State::kCritical:
+        return 3;
     }
     return 1;
   };
@@ -70,7 +78,8 @@ State Worse(State a, State b) {
 LineVerdict JudgeLayers(const L1Values& l1, const L2Values& l2, const L3Values& l3, bool require_active) {
   // Faults first: they hold whatever the other layers say.
   if (l1.rx == 3) return Verdict(State::kCritical, "layer 1 lost framing");
-  if (ServiceRejected(l3.service)) return Verdict(State::kCritical, "SPID rejected (" + std::to_string(l3.service) + ")");
+  if (ServiceRejected(l3.service))
+    return Verdict(State::kCritical, "SPID rejected (" + std::to_string(l3.service) + ")");
   if (L1Active(l1) && L2InTransition(l2.state)) {
     return Verdict(State::kCritical, "layer 2 stuck in " + Described(l2.text, l2.state));
   }

@@ -12,7 +12,7 @@ struct AreaNaming {
   const char* channel;
 };
 constexpr AreaNaming kAreaNaming[] = {
-    {1, "l1_", ""}, {2, "l2_", ""},  {3, "l3_", ""},  {10, "", "D"},
+    {1, "l1_", ""}, {2, "l2_", ""}, {3, "l3_", ""}, {10, "", "D"},
     {11, "", "B1"}, {12, "", "B2"}, {21, "", "B1"}, {22, "", "B2"},
 };
 
@@ -46,8 +46,8 @@ std::string SnakeCase(std::string_view text) {
   if (words.back().empty()) words.pop_back();
   // A word that reads as an abbreviated unit (Prometheus wants base units spelt out) joins its
   // neighbour: "Lap_V(S)" is lap_vs, "B Channel" bchannel.
-  static constexpr std::string_view kUnitWords[] = {"s", "ms", "us", "ns", "sec", "b", "kb", "mb",
-                                                    "gb", "tb", "pb", "m", "h", "d"};
+  static constexpr std::string_view kUnitWords[] = {"s",  "ms", "us", "ns", "sec", "b", "kb",
+                                                    "mb", "gb", "tb", "pb", "m",   "h", "d"};
   const auto is_unit = [&](const std::string& w) {
     return std::find(std::begin(kUnitWords), std::end(kUnitWords), w) != std::end(kUnitWords);
   };
@@ -89,7 +89,8 @@ std::vector<Measurement> LineMeasurements(const LineCheck& line) {
       m.help = param.name;
       // A parameter listed twice is measured once, by its first value.
       bool seen = false;
-      for (const Measurement& other : out) seen = seen || (other.name == m.name && other.channel == m.channel);
+      for (const Measurement& other : out)
+        seen = seen || (other.name == m.name && other.channel == m.channel);
       if (!seen) out.push_back(std::move(m));
     }
   }

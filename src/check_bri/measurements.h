@@ -17,7 +17,7 @@ struct Measurement {
   std::int32_t area = 0;
   bool counter = false;
   std::int64_t value = 0;
-  std::string help;     // the parameter's name as the area dump shows it
+  std::string help;  // the parameter's name as the area dump shows it
 };
 
 // A text made into snake_case: letters and digits kept (lower case), every other run one "_".

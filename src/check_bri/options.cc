@@ -7,7 +7,17 @@
 namespace check_bri {
 namespace {
 
-enum class Key { kHelp, kVersion, kVerbose, kTimeout, kLine, kWarning, kCritical, kRequireActive, kPrometheus };
+enum class Key {
+  kHelp,
+  kVersion,
+  kVerbose,
+  kTimeout,
+  kLine,
+  kWarning,
+  kCritical,
+  kRequireActive,
+  kPrometheus
+};
 
 struct OptionRow {
   char short_name;  // 0: long only
@@ -17,10 +27,10 @@ struct OptionRow {
 };
 
 constexpr OptionRow kOptionTable[] = {
-    {'h', "help", Key::kHelp, false},           {'V', "version", Key::kVersion, false},
-    {'v', "verbose", Key::kVerbose, false},     {'t', "timeout", Key::kTimeout, true},
-    {'l', "line", Key::kLine, true},            {'w', "warning", Key::kWarning, true},
-    {'c', "critical", Key::kCritical, true},    {0, "require-active", Key::kRequireActive, false},
+    {'h', "help", Key::kHelp, false},          {'V', "version", Key::kVersion, false},
+    {'v', "verbose", Key::kVerbose, false},    {'t', "timeout", Key::kTimeout, true},
+    {'l', "line", Key::kLine, true},           {'w', "warning", Key::kWarning, true},
+    {'c', "critical", Key::kCritical, true},   {0, "require-active", Key::kRequireActive, false},
     {0, "prometheus", Key::kPrometheus, true},
 };
 
@@ -51,16 +61,25 @@ std::optional<int> Seconds(const std::string& text) {
 
 bool Apply(const OptionRow& row, const std::string& value, Options* o, std::string* error) {
   switch (row.key) {
-    case Key::kHelp: o->help = true; return true;
-    case Key::kVersion: o->version = true; return true;
-    case Key::kVerbose: ++o->verbosity; return true;
-    case Key::kRequireActive: o->require_active = true; return true;
+    case Key::kHelp:
+      o->help = true;
+      return true;
+    case Key::kVersion:
+      o->version = true;
+      return true;
+    case Key::kVerbose:
+      ++o->verbosity;
+      return true;
+    case Key::kRequireActive:
+      o->require_active = true;
+      return true;
     case Key::kTimeout:
       if (const auto s = Seconds(value)) {
         o->timeout_seconds = *s;
         return true;
       }
-      *error = "invalid timeout \"" + value + "\" (whole seconds, 1 to " + std::to_string(kMaxTimeoutSeconds) + ")";
+      *error = "invalid timeout \"" + value + "\" (whole seconds, 1 to " +
+               std::to_string(kMaxTimeoutSeconds) + ")";
       return false;
     case Key::kLine:
       if (value.empty()) {

@@ -14,15 +14,18 @@ std::string Clean(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
     const auto u = static_cast<unsigned char>(c);
-    if (c == '|') c = '/';
-    else if ((u < 0x20 && c != '\n' && c != '\t') || u == 0x7F) c = '_';
+    if (c == '|')
+      c = '/';
+    else if ((u < 0x20 && c != '\n' && c != '\t') || u == 0x7F)
+      c = '_';
   }
   return out;
 }
 
 std::string Number(std::int64_t value) { return std::to_string(value); }
 
-void AddPerf(std::string& out, const std::string& label, const std::string& value, const std::string& rest = "") {
+void AddPerf(std::string& out, const std::string& label, const std::string& value,
+             const std::string& rest = "") {
   out += ' ';
   out += PerfLabel(label);
   out += '=';
@@ -33,8 +36,9 @@ void AddPerf(std::string& out, const std::string& label, const std::string& valu
 std::string LayerDetail(const LineCheck& line) {
   if (!line.l1 || !line.l2 || !line.l3) return "";
   const auto text = [](std::string_view t) { return t.empty() ? std::string("?") : std::string(t); };
-  return FormatF(" [L1 %s/%s, L2 %s, L3 %s, %s]", text(line.l1->tx_text).c_str(), text(line.l1->rx_text).c_str(),
-                 text(line.l2->text).c_str(), text(line.l3->state_text).c_str(), text(line.l3->service_text).c_str());
+  return FormatF(" [L1 %s/%s, L2 %s, L3 %s, %s]", text(line.l1->tx_text).c_str(),
+                 text(line.l1->rx_text).c_str(), text(line.l2->text).c_str(),
+                 text(line.l3->state_text).c_str(), text(line.l3->service_text).c_str());
 }
 
 std::string AreaOutcomes(const LineCheck& line) {
@@ -101,13 +105,15 @@ std::string PerfLabel(std::string_view text) {
   return out + "'";
 }
 
-std::string Perfdata(const std::vector<LineCheck>& lines, const CheckResult& result, const Thresholds& thresholds) {
+std::string Perfdata(const std::vector<LineCheck>& lines, const CheckResult& result,
+                     const Thresholds& thresholds) {
   std::string out;
   const std::string total = Number(static_cast<std::int64_t>(lines.size()));
   AddPerf(out, "lines_up", Number(static_cast<std::int64_t>(result.up)), ";;;0;" + total);
   const std::string warn = thresholds.warning ? thresholds.warning->text : "";
   const std::string crit = thresholds.critical ? thresholds.critical->text : "";
-  AddPerf(out, "lines_down", Number(static_cast<std::int64_t>(result.down)), ";" + warn + ";" + crit + ";0;" + total);
+  AddPerf(out, "lines_down", Number(static_cast<std::int64_t>(result.down)),
+          ";" + warn + ";" + crit + ";0;" + total);
   for (const LineCheck& line : lines) {
     const std::string prefix = line.name + " ";
     AddPerf(out, prefix + "state", Number(static_cast<int>(line.verdict.state)), ";;;0;3");
@@ -129,8 +135,8 @@ std::string Perfdata(const std::vector<LineCheck>& lines, const CheckResult& res
   return out.empty() ? out : out.substr(1);
 }
 
-std::string PluginOutput(const std::vector<LineCheck>& lines, const CheckResult& result, const Thresholds& thresholds,
-                         int verbosity, const std::string& note) {
+std::string PluginOutput(const std::vector<LineCheck>& lines, const CheckResult& result,
+                         const Thresholds& thresholds, int verbosity, const std::string& note) {
   std::string out = "BRI ";
   out += StateName(result.state);
   out += " - ";
@@ -149,7 +155,8 @@ std::string PluginOutput(const std::vector<LineCheck>& lines, const CheckResult&
     if (verbosity >= 2) details += AreaOutcomes(line);
     if (verbosity >= 3) {
       for (std::size_t slot = 0; slot < kCheckAreas.size(); ++slot) {
-        if (line.outcomes[slot] == FetchOutcome::kOk) details += FormatAreaDump(kCheckAreas[slot], line.params[slot]);
+        if (line.outcomes[slot] == FetchOutcome::kOk)
+          details += FormatAreaDump(kCheckAreas[slot], line.params[slot]);
       }
     }
   }

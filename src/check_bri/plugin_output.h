@@ -33,12 +33,13 @@ CheckResult Summarize(const std::vector<LineCheck>& lines, const Thresholds& thr
 std::string PerfLabel(std::string_view text);
 
 // The perfdata of the run: lines up and down, then per line its layer states and counters.
-std::string Perfdata(const std::vector<LineCheck>& lines, const CheckResult& result, const Thresholds& thresholds);
+std::string Perfdata(const std::vector<LineCheck>& lines, const CheckResult& result,
+                     const Thresholds& thresholds);
 
 // The whole output: "BRI OK - 2 of 2 lines up | perfdata", then a line per adapter line. verbosity
 // (the number of -v) adds the layer texts (1), the areas fetched (2) and the area dumps (3).
-std::string PluginOutput(const std::vector<LineCheck>& lines, const CheckResult& result, const Thresholds& thresholds,
-                         int verbosity, const std::string& note);
+std::string PluginOutput(const std::vector<LineCheck>& lines, const CheckResult& result,
+                         const Thresholds& thresholds, int verbosity, const std::string& note);
 
 // The single line of a run that ended before any line was read.
 std::string UnknownOutput(const std::string& why);

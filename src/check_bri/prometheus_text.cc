@@ -1,5 +1,6 @@
 #include "check_bri/prometheus_text.h"
 
+#include <algorithm>
 #include <map>
 
 #include "check_bri/measurements.h"
@@ -43,9 +44,12 @@ class Families {
   static std::string HelpText(std::string_view text) {
     std::string out;
     for (const char c : text) {
-      if (c == '\\') out += "\\\\";
-      else if (c == '\n') out += "\\n";
-      else out += c;
+      if (c == '\\')
+        out += "\\\\";
+      else if (c == '\n')
+        out += "\\n";
+      else
+        out += c;
     }
     return out;
   }
@@ -110,19 +114,25 @@ std::string PrometheusText(const PromRun& run, const std::vector<LineCheck>& lin
   f.Add("bri_check_state", "The check's state: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN", false, "",
         std::to_string(static_cast<int>(run.state)));
   if (run.driver_up) f.Add("bri_lines", "Lines the driver lists", false, "", std::to_string(lines.size()));
+  std::vector<std::string> seen;
   for (const LineCheck& line : lines) {
-    const std::string id = Label("line", line.name);
+    // Two lines of one name would give samples of one label set: the second is told by its number.
+    const bool again = std::find(seen.begin(), seen.end(), line.name) != seen.end();
+    seen.push_back(line.name);
+    const std::string id = Label("line", again ? line.name + " #" + std::to_string(line.index) : line.name);
     f.Add("bri_line_info", "A line with its RAS/TAPI friendly name and usage", false,
           Braces(id + "," + Label("ras_name", line.ras_name) + "," + Label("usage", line.usage)), "1");
     f.Add("bri_line_state", "The line's verdict: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN", false, Braces(id),
           std::to_string(static_cast<int>(line.verdict.state)));
-    f.Add("bri_line_up", "1 when every layer of the line is up", false, Braces(id), line.verdict.up ? "1" : "0");
+    f.Add("bri_line_up", "1 when every layer of the line is up", false, Braces(id),
+          line.verdict.up ? "1" : "0");
     AddLayers(f, line, id);
     for (std::size_t slot = 0; slot < kCheckAreas.size(); ++slot) {
       const FetchOutcome o = line.outcomes[slot];
       if (o == FetchOutcome::kNotAsked || o == FetchOutcome::kRefused) continue;
       f.Add("bri_area_read", "1 when the status area was read, 0 when the driver did not deliver it", false,
-            Braces(id + "," + Label("area", std::to_string(kCheckAreas[slot]))), o == FetchOutcome::kOk ? "1" : "0");
+            Braces(id + "," + Label("area", std::to_string(kCheckAreas[slot]))),
+            o == FetchOutcome::kOk ? "1" : "0");
     }
     for (const Measurement& m : LineMeasurements(line)) {
       std::string labels = id;

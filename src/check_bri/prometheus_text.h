@@ -16,7 +16,7 @@ namespace check_bri {
 std::string PromLabelValue(std::string_view text);
 
 struct PromRun {
-  bool driver_up = false;     // the driver answered the line list
+  bool driver_up = false;  // the driver answered the line list
   double duration_seconds = 0;
   State state = State::kUnknown;
 };

@@ -26,7 +26,8 @@ bool WriteAll(int fd, std::string_view text) {
 
 }  // namespace
 
-bool PlatReplaceFile(const std::string& path, const std::string& temp, std::string_view text, std::string* error) {
+bool PlatReplaceFile(const std::string& path, const std::string& temp, std::string_view text,
+                     std::string* error) {
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) {
     *error = Reason("cannot create", temp);

@@ -22,8 +22,10 @@ bool WriteAll(HANDLE file, std::string_view text) {
 
 }  // namespace
 
-bool PlatReplaceFile(const std::string& path, const std::string& temp, std::string_view text, std::string* error) {
-  HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool PlatReplaceFile(const std::string& path, const std::string& temp, std::string_view text,
+                     std::string* error) {
+  HANDLE file =
+      CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     *error = Reason("cannot create", temp);
     return false;
