@@ -273,12 +273,15 @@ TEST(Prometheus, EveryFamilyOnceWithHelpAndType) {
       text.find("# TYPE bri_l1_tx_frames_total counter\nbri_l1_tx_frames_total{line=\"say \\\"hi\\\"\"} 5\n"),
       std::string::npos);
   EXPECT_NE(text.find("bri_scrape_duration_seconds 0.250000\n"), std::string::npos);
-  std::size_t helps = 0, types = 0;
-  for (std::size_t at = 0; (at = text.find("# HELP bri_l1_tx_frames_total", at)) != std::string::npos; ++at)
-    ++helps;
-  for (std::size_t at = 0; (at = text.find("# TYPE ", at)) != std::string::npos; ++at) ++types;
-  EXPECT_EQ(helps, 1U);
-  EXPECT_EQ(types, static_cast<std::size_t>(std::count(text.begin(), text.end(), '#')) / 2);
+  const auto count = [&](const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("# HELP bri_l1_tx_frames_total "), 1U);
+  EXPECT_EQ(count("# HELP "), count("# TYPE "));
+  // The second line of the same name is told apart by its number.
+  EXPECT_NE(text.find("{line=\"say \\\"hi\\\" #0\"} 5\n"), std::string::npos);
 }
 
 }  // namespace
