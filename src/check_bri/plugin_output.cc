@@ -51,8 +51,8 @@ std::string AreaOutcomes(const LineCheck& line) {
 }
 
 std::string StatusText(const std::vector<LineCheck>& lines, const CheckResult& result) {
-  std::string text = FormatF("%zu of %zu lines up", result.up, lines.size());
-  if (result.idle > 0) AppendF(text, ", %zu idle", result.idle);
+  std::string text = std::to_string(result.up) + " of " + std::to_string(lines.size()) + " lines up";
+  if (result.idle > 0) text += ", " + std::to_string(result.idle) + " idle";
   std::size_t named = 0, more = 0;
   for (const LineCheck& line : lines) {
     if (line.verdict.state == State::kOk) continue;
@@ -62,7 +62,7 @@ std::string StatusText(const std::vector<LineCheck>& lines, const CheckResult& r
       ++more;
     }
   }
-  if (more > 0) AppendF(text, "; %zu more", more);
+  if (more > 0) text += "; " + std::to_string(more) + " more";
   return text;
 }
 
