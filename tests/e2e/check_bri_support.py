@@ -35,7 +35,9 @@ def check_bri(sim, *args, timeout=60, env=None):
     if env is None:
         env = sim.env() if sim else dict(os.environ, BRI_DEVICE_DIR="/nonexistent-bri-dir")
     proc = harness.run(CHECK_BRI, [str(a) for a in args], sim=None, env=env, timeout=timeout)
-    return (proc.returncode, proc.stdout.decode("latin-1"), proc.stderr.decode("latin-1"),
+    # A Windows console program's lines may end in CRLF.
+    return (proc.returncode, proc.stdout.decode("latin-1").replace("\r\n", "\n"),
+            proc.stderr.decode("latin-1"),
             time.monotonic() - started)
 
 
