@@ -3,7 +3,9 @@
 only, in a folder of its own and stopped by its pid: node_exporter's textfile collector serves the
 metrics file, and a Nagios 4 core runs check_bri as a service check against brisim."""
 
+import grp
 import os
+import pwd
 import re
 import subprocess
 import tempfile
@@ -177,9 +179,10 @@ class Nagios(unittest.TestCase):
                 os.mkdir(os.path.join(d, "checkresults"))
                 dirs = {name: sim.dir for name, sim in sims.items()}
                 dirs["no_driver"] = os.path.join(d, "no-driver")
-                # Nagios runs its checks as its user: as root it would run them as root, which it
-                # refuses only for the daemon mode; the sockets are left reachable for the run.
-                user = group = "root" if os.geteuid() == 0 else os.environ.get("USER", "nobody")
+                # The core runs as the test's own user and group, so that its checks reach the
+                # simulators' sockets, which only that user may open.
+                user = pwd.getpwuid(os.geteuid()).pw_name
+                group = grp.getgrgid(os.getegid()).gr_name
                 with open(os.path.join(d, "nagios.cfg"), "w") as f:
                     f.write(NAGIOS_CFG.format(d=d, user=user, group=group))
                 with open(os.path.join(d, "objects.cfg"), "w") as f:
