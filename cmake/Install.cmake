@@ -149,6 +149,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     " - lapmon traces the D-channel frames of the adapter's lines and decodes\n"
     "   them (Q.921/LAPD with TEI management, Q.931);\n"
     " - linestat prints each line's Layer 1/2/3 verdict or dumps its status areas;\n"
+    " - check_bri checks the lines for Nagios and Icinga and writes Prometheus\n"
+    "   metrics for node_exporter;\n"
     " - brisim simulates the adapter's driver, so that both tools run without\n"
     "   the hardware, and plays LAPD captures (pcap, pcapng) for lapmon to decode.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
