@@ -138,7 +138,13 @@ bool PlatFileTimeToLocal(std::uint64_t file_time, SystemTime* local);
 // Writes text into the new file `temp` (refused when it already exists: no link is followed) and
 // renames it over `path`, so that a reader sees the old file or the new one and never a part.
 // When a step fails *error says which, `temp` is removed again and `path` is left as it was.
-bool PlatReplaceFile(const std::string& path, const std::string& temp, std::string_view text, std::string* error);
+bool PlatReplaceFile(const std::string& path, const std::string& temp, std::string_view text,
+                     std::string* error);
+
+// Where a replacement of `path` belongs: `path` itself, or the file its symbolic links lead to (which
+// need not exist yet), so that a link stays a link. False with *error when that is something a
+// rename would destroy rather than replace, such as a device or a pipe, or when the links loop.
+bool PlatReplaceTarget(const std::string& path, std::string* target, std::string* error);
 
 // Removes a file; for a temporary left behind on an early end. Errors are ignored.
 void PlatRemoveFile(const std::string& path);

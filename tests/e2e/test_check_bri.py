@@ -4,6 +4,7 @@ time bounds, bad input from the driver and the command line, and its metrics fil
 verdict cases run with check_bri.exe through the relay driver."""
 
 import os
+import stat
 import subprocess
 import tempfile
 import unittest
@@ -189,6 +190,36 @@ class BadInput(unittest.TestCase):
                 self.assertEqual(os.listdir(folder), ["bri.prom"])
             finally:
                 os.chmod(folder, 0o755)
+
+
+    @unittest.skipIf(harness.WINE, "symbolic links, pipes and devices of Linux")
+    def test_metrics_file_behind_a_link_or_not_a_file(self):
+        with Sim(scenario("line_up")) as sim, tempfile.TemporaryDirectory() as folder:
+            at = lambda name: os.path.join(folder, name)
+            os.mkdir(at("real"))
+            os.symlink("real/bri.prom", at("link"))          # leads to a file not made yet
+            os.symlink(at("link"), at("link2"))              # a link to a link
+            os.mkfifo(at("fifo"))
+            specials = ["fifo"]
+            if os.geteuid() == 0:
+                os.mknod(at("full"), 0o600 | stat.S_IFCHR, os.makedev(1, 7))
+                os.symlink("full", at("fulllink"))
+                specials += ["full", "fulllink"]
+            for name in ["link", "link2", "n" * 250]:
+                status, out, err, _ = check_bri(sim, "--prometheus", at(name))
+                self.assertEqual(status, 0, name[:20] + ": " + out + err)
+                self.assertTrue(os.path.islink(at("link")))
+                with open(at(name)) as f:
+                    self.assertIn("bri_up 1", f.read())
+            for name in specials:
+                status, out, err, _ = check_bri(sim, "--prometheus", at(name))
+                self.assertEqual(status, 3, name + ": " + out + err)
+                self.assertRegex(first_line(out), r"^BRI UNKNOWN - .*/(fifo|full) is not a regular file; 1 of 1 lines up")
+            self.assertTrue(stat.S_ISFIFO(os.lstat(at("fifo")).st_mode))
+            if os.geteuid() == 0:
+                self.assertTrue(stat.S_ISCHR(os.lstat(at("full")).st_mode))
+            self.assertEqual(sorted(os.listdir(at("real"))), ["bri.prom"])
+            self.assertFalse([n for n in os.listdir(folder) if n.endswith(".tmp")])
 
 
 @unittest.skipUnless(PROMTOOL, "promtool (Debian package prometheus) is not installed")

@@ -44,6 +44,12 @@ bool PlatReplaceFile(const std::string& path, const std::string& temp, std::stri
   return ok;
 }
 
+// Windows' devices (NUL, CON, ...) refuse a move over them; a link there is replaced as a file is.
+bool PlatReplaceTarget(const std::string& path, std::string* target, std::string* /*error*/) {
+  *target = path;
+  return true;
+}
+
 void PlatRemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
 
 std::uint32_t PlatProcessId() { return GetCurrentProcessId(); }
