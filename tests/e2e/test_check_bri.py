@@ -3,10 +3,12 @@
 time bounds, bad input from the driver and the command line, and its metrics file. Under Wine the
 verdict cases run with check_bri.exe through the relay driver."""
 
+import fcntl
 import os
 import stat
 import subprocess
 import tempfile
+import time
 import unittest
 
 import harness
@@ -129,6 +131,27 @@ class BadInput(unittest.TestCase):
                 self.assertEqual(out, "BRI UNKNOWN - timed out after 2 s while fetching area 1 of Tessix1 LINE1 (U)\n")
                 self.assertLess(took, 3.5)
                 self.assertEqual(os.listdir(folder), [])  # no temporary left behind
+
+    @unittest.skipIf(harness.WINE, "a Linux pipe that nobody reads")
+    def test_reader_that_takes_no_output_meets_the_timeout(self):
+        # The -vvv output of two lines into a pipe of one page that nobody reads: the run still
+        # ends by -t.
+        with Sim(scenario("default")) as sim:
+            for blocking in (True, False):
+                read_end, write_end = os.pipe()
+                fcntl.fcntl(write_end, fcntl.F_SETPIPE_SZ, 4096)
+                os.set_blocking(write_end, blocking)
+                started = time.monotonic()
+                proc = subprocess.Popen([CHECK_BRI, "-vvv", "-t", "1"], stdout=write_end, env=sim.env())
+                os.close(write_end)
+                try:
+                    self.assertEqual(proc.wait(timeout=10), 3)
+                    self.assertLess(time.monotonic() - started, 2.5)
+                finally:
+                    if proc.poll() is None:
+                        proc.kill()
+                        proc.wait()
+                    os.close(read_end)
 
     @unittest.skipUnless(PROMTOOL, "promtool (Debian package prometheus) is not installed")
     def test_malformed_area_records(self):
