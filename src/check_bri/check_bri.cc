@@ -170,18 +170,6 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// FILE.pid.tmp beside FILE; a name near the longest a folder takes is cut so that the new file
-// can still be made.
-std::string TempName(const std::string& target) {
-  constexpr std::size_t kMaxName = 255;
-  const std::string suffix = "." + std::to_string(PlatProcessId()) + ".tmp";
-  const std::size_t slash = target.find_last_of("/\\");
-  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
-  const std::size_t name = target.size() - start;
-  if (name + suffix.size() <= kMaxName) return target + suffix;
-  return target.substr(0, start + (kMaxName > suffix.size() ? kMaxName - suffix.size() : 0)) + suffix;
-}
-
 // Writes the metrics; false with *error when the file could not be replaced (it is left as it was).
 bool WriteMetrics(Run& run, Watchdog& watchdog, State state, std::string* error) {
   if (run.options.prometheus_file.empty()) return true;
@@ -189,7 +177,7 @@ bool WriteMetrics(Run& run, Watchdog& watchdog, State state, std::string* error)
   watchdog.Stage("writing " + path);
   std::string target;
   if (!PlatReplaceTarget(path, &target, error)) return false;
-  const std::string temp = TempName(target);
+  const std::string temp = PlatTempBeside(target);
   watchdog.TempFile(temp);
   const PromRun prom{run.driver_up, SecondsSince(run.start), state};
   const bool ok = PlatReplaceFile(target, temp, PrometheusText(prom, run.lines), error);

@@ -151,3 +151,14 @@ void PlatRemoveFile(const std::string& path);
 
 // The running process's id, for names of temporary files.
 std::uint32_t PlatProcessId();
+
+// The new file a replacement of `target` is written into: TARGET.pid.tmp beside it, with the name
+// cut where it would be longer than a folder takes.
+inline std::string PlatTempBeside(const std::string& target) {
+  constexpr std::size_t kMaxName = 255;
+  const std::string suffix = "." + std::to_string(PlatProcessId()) + ".tmp";
+  const std::size_t slash = target.find_last_of("/\\");
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  if (target.size() - start + suffix.size() <= kMaxName) return target + suffix;
+  return target.substr(0, start + kMaxName - suffix.size()) + suffix;
+}
