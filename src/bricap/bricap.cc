@@ -78,8 +78,9 @@ bool CaptureCtrlHandler(std::uint32_t event) {
     }
   }
   if (StopRequested.exchange(true)) return false;
-  if (event == kCtrlCloseEvent || event == kCtrlShutdownEvent) {
-    // The system may end the process as soon as the handler returns: give the teardown its time.
+  if ((event == kCtrlCloseEvent || event == kCtrlShutdownEvent) && PlatCloseEventEndsOnReturn()) {
+    // The system ends the process as soon as the handler returns: give the teardown its time.
+    // (Where it does not, the handler returns at once, so that a second signal is taken.)
     for (std::uint32_t waited = 0; waited < kCtrlWaitMs && !TornDown.load(); waited += kWaitStepMs) {
       PlatSleep(kWaitStepMs);
     }

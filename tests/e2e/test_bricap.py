@@ -331,6 +331,25 @@ class BricapUnderStress(unittest.TestCase):
                 self.assertEqual(ops[-2:], [OP_TRACE_STOP, OP_TRACE_DESTROY])
                 self.assertEqual(drop_counts(out)[1], [(packet_count(out), 0)])
 
+    def test_a_second_signal_ends_a_teardown_that_hangs_at_once(self):
+        for number in (signal.SIGINT, signal.SIGTERM):
+            with self.subTest(signal=number), \
+                    Sim(self.paced(), extra_args=["--fault", "hang:opcode=OP_TRACE_STOP,ms=20000"]) as sim:
+                proc = harness.start(BRICAP, ["-w", self.path("hang.pcapng")], sim)
+                try:
+                    wait_for_log(sim, lambda log: any(r["opcode"] == OP_TRACE_READ for r in log), timeout=20)
+                    proc.send_signal(number)
+                    time.sleep(0.5)  # the stop request is waiting for its answer now
+                    proc.send_signal(number)
+                    sent = time.monotonic()
+                    proc.communicate(timeout=10)
+                finally:
+                    if proc.poll() is None:
+                        proc.kill()
+                        proc.wait()
+                self.assertEqual(proc.returncode, -number)
+                self.assertLess(time.monotonic() - sent, 1.5)
+
     def test_closed_standard_descriptors_are_not_taken_by_the_driver(self):
         with Sim(self.paced()) as sim:
             out = self.path("closed.pcapng")
