@@ -2,13 +2,18 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <deque>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "base/program_message.h"
 #include "base/version.h"
 #include "bricap/capture_file.h"
+#include "bricap/file_set.h"
+#include "capture/lapd_frames.h"
 #include "common/driver.h"
 #include "common/trace_poll.h"
 #include "platform/output_file.h"
@@ -112,9 +117,22 @@ struct TracedLine {
   std::uint64_t unwritten = 0;  // of those, appended but not yet written
   std::uint64_t lost = 0;
   std::uint64_t pending_drop = 0;  // dropped since the last frame appended
+  std::uint64_t file_frames = 0;   // in the file being written
+  std::uint64_t file_drops = 0;    // drop counts carried by the packets of that file
 };
 
-enum class End { kSignal, kCount, kDuration, kReaderGone, kWriteError, kDriverLost, kTraceGone };
+enum class End {
+  kSignal,
+  kCount,
+  kDuration,
+  kFileSize,  // -a filesize without -b
+  kFiles,     // -a files
+  kReaderGone,
+  kWriteError,
+  kOpenFailed,  // the next file of a set could not be opened
+  kDriverLost,
+  kTraceGone,
+};
 
 struct Capture {
   Capture(const Options& chosen, bool for_extcap) : options(chosen), extcap(for_extcap) {}
@@ -133,8 +151,22 @@ struct Capture {
   std::string gone_line;  // the line whose trace was destroyed behind our back
   std::chrono::steady_clock::time_point deadline;
   std::chrono::steady_clock::time_point last_write;
+  std::vector<std::string> names;  // of the traced lines: the interfaces of every file
+
+  // The file being written, and with -b the set it belongs to.
+  std::string path;
+  std::uint64_t file_number = 0;
+  std::uint64_t file_packets = 0;
+  std::uint64_t file_written = 0;  // bytes
+  std::chrono::steady_clock::time_point file_opened;
+  std::uint64_t next_interval = 0;  // -b interval: the second (since 1970) of the next switch
+  std::deque<std::string> ring;     // -b files: the files of the ring, oldest first
+  OutputFile printname;             // -b printname: a file of names
 
   bool CountReached() const { return options.count != 0 && frames >= options.count; }
+  // -b packets: no poll reads past it, so that the frames of one poll stay in one file.
+  bool FileFull() const { return options.switch_packets != 0 && file_packets >= options.switch_packets; }
+  std::uint64_t FileBytes() const { return file_written + pending.size(); }
   bool DurationOver() const { return options.duration != 0 && std::chrono::steady_clock::now() >= deadline; }
   bool StopDue() const { return !final_poll && (StopRequested.load() || DurationOver()); }
 };
@@ -152,9 +184,15 @@ struct FileHooks {
     line.pending_drop += count;
     capture.lost += count;
   }
-  bool MayRead() const { return read < kMaxEntriesPerPoll && !capture.CountReached() && !capture.StopDue(); }
+  bool MayRead() const {
+    return read < kMaxEntriesPerPoll && !capture.CountReached() && !capture.FileFull() && !capture.StopDue();
+  }
   void Take(CommandBlock&, TraceEntryBytes entry) {
+    const std::uint64_t drop = line.pending_drop;
     AppendEntry(capture.pending, line.interface, entry, &line.pending_drop);
+    line.file_drops += drop - line.pending_drop;
+    ++line.file_frames;
+    ++capture.file_packets;
     ++read;
     ++line.frames;
     ++line.unwritten;
@@ -175,12 +213,18 @@ std::uint64_t NowTicks() {
 // counts say so.
 std::optional<End> Flush(Capture& c) {
   const OutputWriteResult result = c.output.Write(c.pending, &c.write_error);
-  c.pending.clear();
   c.last_write = std::chrono::steady_clock::now();
-  if (result != OutputWriteResult::kOk) {
+  if (result == OutputWriteResult::kOk) {
+    c.file_written += c.pending.size();
+  } else {
     c.frames -= c.unwritten;
-    for (TracedLine& line : c.lines) line.frames -= line.unwritten;
+    c.file_packets -= c.unwritten;
+    for (TracedLine& line : c.lines) {
+      line.frames -= line.unwritten;
+      line.file_frames -= line.unwritten;
+    }
   }
+  c.pending.clear();
   c.unwritten = 0;
   for (TracedLine& line : c.lines) line.unwritten = 0;
   if (result == OutputWriteResult::kReaderGone) return End::kReaderGone;
@@ -202,7 +246,7 @@ bool PollAll(Capture& c, CommandBlock& block) {
       continue;
     }
     line.refusals = 0;
-    if (hooks.read >= kMaxEntriesPerPoll) behind = true;
+    if (hooks.read >= kMaxEntriesPerPoll || c.FileFull()) behind = true;
   }
   return behind;
 }
@@ -229,15 +273,127 @@ std::optional<End> EndDue(Capture& c) {
   if (StopRequested.load()) return End::kSignal;
   if (c.DurationOver()) return End::kDuration;
   if (c.output.ReaderGone()) return End::kReaderGone;
+  if (c.options.stop_filesize_kb != 0 && c.FileBytes() >= c.options.stop_filesize_kb * 1000)
+    return End::kFileSize;
   return std::nullopt;
 }
 
-// Waits out the poll interval in short steps; the end that came meanwhile, if any.
+std::uint64_t NowSeconds() { return NowTicks() / 10000000; }
+
+// Whether -b asks for the next file now.
+bool SwitchDue(const Capture& c) {
+  const Options& o = c.options;
+  if (!o.multiple_files) return false;
+  if (c.FileFull()) return true;
+  if (o.switch_filesize_kb != 0 && c.FileBytes() >= o.switch_filesize_kb * 1000) return true;
+  if (o.switch_duration != 0 &&
+      std::chrono::steady_clock::now() - c.file_opened >= std::chrono::seconds(o.switch_duration)) {
+    return true;
+  }
+  return o.switch_interval != 0 && NowSeconds() >= c.next_interval;
+}
+
+// Waits out the poll interval in short steps; the end that came meanwhile, if any. A switch of
+// files that comes due ends the wait early.
 std::optional<End> WaitForNextPoll(Capture& c) {
   for (std::uint32_t waited = 0; waited < kPollIntervalMs; waited += kWaitStepMs) {
     if (std::optional<End> end = EndDue(c)) return end;
+    if (SwitchDue(c)) return std::nullopt;
     PlatSleep(kWaitStepMs);
   }
+  return std::nullopt;
+}
+
+// ---- Files ------------------------------------------------------------------------------------
+
+// The name of the next file: -w's own, or with -b the next of the set.
+std::string NextPath(Capture& c) {
+  ++c.file_number;
+  if (!c.options.multiple_files) return c.options.file;
+  SystemTime local;
+  const std::uint64_t now = NowTicks() + capture::kUnixEpochFileTime;
+  if (!PlatFileTimeToLocal(now, &local)) local = SystemTime{};
+  return FileSetName(c.options.file, c.file_number, local);
+}
+
+bool OpenNextFile(Capture& c) {
+  c.path = NextPath(c);
+  std::string error;
+  if (!c.output.Open(c.path, &error)) {
+    Error("The file to which the capture would be saved (\"" + c.path + "\") could not be opened: " + error +
+          ".");
+    return false;
+  }
+  c.file_packets = 0;
+  c.file_written = 0;
+  c.file_opened = std::chrono::steady_clock::now();
+  if (c.options.switch_interval != 0)
+    c.next_interval = NextIntervalBoundary(NowSeconds(), c.options.switch_interval);
+  for (TracedLine& line : c.lines) line.file_frames = line.file_drops = 0;
+  return true;
+}
+
+// The file's interface statistics: its own frames and drop counts (the last file also those
+// dropped after the last packet).
+void AppendFileStatistics(Capture& c, bool last) {
+  const std::uint64_t now = NowTicks();
+  for (const TracedLine& line : c.lines) {
+    if (!line.created) continue;
+    AppendLineStatistics(c.pending, line.interface, now, line.file_frames,
+                         line.file_drops + (last ? line.pending_drop : 0));
+  }
+}
+
+// -b printname: the name of a file that was closed.
+void PrintName(Capture& c, const std::string& path) {
+  if (!c.options.printname) return;
+  const std::string& where = *c.options.printname;
+  const std::string line = path + "\n";
+  if (where == "-" || where == "stdout") {
+    PlatWriteStdout(line);
+  } else if (where == "stderr") {
+    WriteStderr(line);
+  } else {
+    std::string ignored;
+    c.printname.Write(std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()), &ignored);
+  }
+}
+
+// -b files: the new file joins the ring, and the oldest beyond the ring's size goes. Only a file
+// that was opened and started whole makes an old one go: a full disk never costs one.
+void KeepRing(Capture& c) {
+  if (c.options.ring_files == 0) return;
+  c.ring.push_back(c.path);
+  while (c.ring.size() > c.options.ring_files) {
+    std::remove(c.ring.front().c_str());
+    c.ring.pop_front();
+  }
+}
+
+// The section header and the interfaces of a new file. A file whose start cannot be written is
+// removed again (it would hold no capture at all), and the capture ends.
+std::optional<End> StartFile(Capture& c) {
+  AppendFileHeader(c.pending, c.names);
+  const std::optional<End> end = Flush(c);
+  if (end == End::kWriteError) {
+    Error("The capture file \"" + c.path + "\" could not be written: " + c.write_error + ".");
+    c.output.CloseAndRemove();
+    return End::kOpenFailed;
+  }
+  return end;
+}
+
+// Ends the file (its statistics, flushed, closed) and starts the next of the set. The end of the
+// capture when that is what comes instead.
+std::optional<End> SwitchFile(Capture& c) {
+  if (c.options.stop_files != 0 && c.file_number >= c.options.stop_files) return End::kFiles;
+  AppendFileStatistics(c, false);
+  if (std::optional<End> end = Flush(c)) return end;
+  c.output.Close();
+  PrintName(c, c.path);
+  if (!OpenNextFile(c)) return End::kOpenFailed;
+  if (std::optional<End> end = StartFile(c)) return end;
+  KeepRing(c);
   return std::nullopt;
 }
 
@@ -245,12 +401,17 @@ std::optional<End> WaitForNextPoll(Capture& c) {
 End PollUntilEnd(Capture& c, CommandBlock& block) {
   for (;;) {
     const bool behind = PollAll(c, block);
-    if (!behind || c.pending.size() >= kFlushBytes ||
+    const bool switch_due = SwitchDue(c);
+    if (!behind || switch_due || c.pending.size() >= kFlushBytes ||
         std::chrono::steady_clock::now() - c.last_write >= kFlushEvery) {
       if (std::optional<End> end = Flush(c)) return *end;
       ShowLiveCount(c);
     }
-    std::optional<End> end = behind ? EndDue(c) : WaitForNextPoll(c);
+    // A file that fills with the last packet of the count is the last one: no empty file follows.
+    if (switch_due && !c.CountReached()) {
+      if (std::optional<End> end = SwitchFile(c)) return *end;
+    }
+    std::optional<End> end = behind || switch_due ? EndDue(c) : WaitForNextPoll(c);
     if (!end) continue;
     if (*end == End::kSignal || *end == End::kDuration) {
       // What the driver holds already is still taken in, one poll's worth.
@@ -292,12 +453,20 @@ bool ChooseLines(Capture& c) {
   return true;
 }
 
+// The first file, and the file of -b printname: when it names one.
 bool OpenOutput(Capture& c) {
-  std::string error;
-  if (c.output.Open(c.options.file, &error)) return true;
-  Error("The file to which the capture would be saved (\"" + c.options.file +
-        "\") could not be opened: " + error + ".");
-  return false;
+  const std::optional<std::string>& names = c.options.printname;
+  if (names && *names != "-" && *names != "stdout" && *names != "stderr") {
+    std::string error;
+    if (!c.printname.Open(*names, &error)) {
+      Error("The file for the names of the capture files (\"" + *names + "\") could not be opened: " + error +
+            ".");
+      return false;
+    }
+  }
+  if (!OpenNextFile(c)) return false;
+  KeepRing(c);
+  return true;
 }
 
 // Creates and starts the trace of every chosen line; the names of those that are traced, in order.
@@ -317,8 +486,8 @@ std::vector<std::string> StartTraces(Capture& c, CommandBlock& block) {
 }
 
 void ReportWriteError(const Capture& c) {
-  Error("The capture could not be written to \"" + c.options.file + "\": " + c.write_error +
-        ". It holds the " + std::to_string(c.frames) + " packets written before.");
+  Error("The capture could not be written to \"" + c.path + "\": " + c.write_error + ". It holds the " +
+        std::to_string(c.file_packets) + " packets written before.");
 }
 
 // Stops the traces, says why the capture ended when that is a failure, completes the file with
@@ -340,20 +509,24 @@ int FinishCapture(Capture& c, CommandBlock& block, End end) {
             "' is gone from the driver (another program destroyed it); the capture ends.");
       status = kExitFailed;
       break;
+    case End::kOpenFailed:
+      status = kExitFailed;  // said when it failed
+      break;
     default:
       break;
   }
-  if (end != End::kWriteError && end != End::kReaderGone) {
-    const std::uint64_t now = NowTicks();
-    for (const TracedLine& line : c.lines) {
-      if (line.created) AppendLineStatistics(c.pending, line.interface, now, line.frames, line.lost);
-    }
+  if (end != End::kWriteError && end != End::kReaderGone && end != End::kOpenFailed) {
+    AppendFileStatistics(c, true);
     if (Flush(c) == End::kWriteError) {
       ReportWriteError(c);
       status = kExitFailed;
     }
   }
-  c.output.Close();
+  if (end != End::kOpenFailed) {
+    c.output.Close();
+    if (c.options.multiple_files) PrintName(c, c.path);
+  }
+  c.printname.Close();
   TornDown.store(true);
   return status;
 }
@@ -391,7 +564,8 @@ int RunCapture(const Options& options, bool extcap) {
     c.output.CloseAndRemove();
     return kExitFailed;
   }
-  const std::vector<std::string> names = StartTraces(c, *block);
+  c.names = StartTraces(c, *block);
+  const std::vector<std::string>& names = c.names;
   if (names.empty()) {
     // Nothing was captured: no file is left behind.
     Error("No line could be traced.");
@@ -400,9 +574,8 @@ int RunCapture(const Options& options, bool extcap) {
     return kExitFailed;
   }
 
-  AppendFileHeader(c.pending, names);
   c.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.duration);
-  std::optional<End> end = Flush(c);
+  std::optional<End> end = StartFile(c);
   if (!extcap) {
     WriteStderr(CapturingOnText(names) + "\n");
     c.live_count = PlatStandardErrorIsTerminal();

@@ -67,18 +67,63 @@ bool SetCount(Request& r, const std::string& value, std::string* error) {
   return true;
 }
 
-bool SetAutostop(Request& r, const std::string& value, std::string* error) {
-  constexpr std::string_view kDuration = "duration:";
-  const std::optional<std::uint64_t> seconds =
-      value.rfind(kDuration, 0) == 0
-          ? ParsePositive(std::string_view(value).substr(kDuration.size()), UINT32_MAX)
-          : std::nullopt;
-  if (!seconds) {
-    *error = "Invalid or unknown -a flag \"" + value + "\" (duration:SEC is known).";
-    return false;
+// One "name:NUMBER" criterion of -a or -b.
+struct Criterion {
+  std::string_view name;  // with its colon
+  std::uint64_t max;
+  void (*set)(Options& options, std::uint64_t value);
+};
+
+constexpr Criterion kStopCriteria[] = {
+    {"duration:", UINT32_MAX,
+     [](Options& o, std::uint64_t v) { o.duration = static_cast<std::uint32_t>(v); }},
+    {"filesize:", UINT64_MAX / 1000, [](Options& o, std::uint64_t v) { o.stop_filesize_kb = v; }},
+    {"files:", UINT32_MAX, [](Options& o, std::uint64_t v) { o.stop_files = static_cast<std::uint32_t>(v); }},
+    {"packets:", UINT64_MAX,
+     [](Options& o, std::uint64_t v) { o.count = o.count == 0 ? v : std::min(o.count, v); }},
+};
+
+constexpr Criterion kSwitchCriteria[] = {
+    {"duration:", UINT32_MAX,
+     [](Options& o, std::uint64_t v) { o.switch_duration = static_cast<std::uint32_t>(v); }},
+    {"interval:", UINT32_MAX,
+     [](Options& o, std::uint64_t v) { o.switch_interval = static_cast<std::uint32_t>(v); }},
+    {"filesize:", UINT64_MAX / 1000, [](Options& o, std::uint64_t v) { o.switch_filesize_kb = v; }},
+    {"packets:", UINT64_MAX, [](Options& o, std::uint64_t v) { o.switch_packets = v; }},
+    {"files:", UINT32_MAX, [](Options& o, std::uint64_t v) { o.ring_files = static_cast<std::uint32_t>(v); }},
+};
+
+// Takes "name:NUMBER" by the table; false when the name is unknown or the number not positive.
+bool TakeCriterion(std::span<const Criterion> table, const std::string& value, Options* options) {
+  for (const Criterion& c : table) {
+    if (value.rfind(c.name, 0) != 0) continue;
+    const std::optional<std::uint64_t> number =
+        ParsePositive(std::string_view(value).substr(c.name.size()), c.max);
+    if (!number) return false;
+    c.set(*options, *number);
+    return true;
   }
-  r.options->duration = static_cast<std::uint32_t>(*seconds);
-  return true;
+  return false;
+}
+
+bool SetAutostop(Request& r, const std::string& value, std::string* error) {
+  if (TakeCriterion(kStopCriteria, value, r.options)) return true;
+  *error = "Invalid or unknown -a flag \"" + value +
+           "\" (duration:SEC, filesize:KB, files:N and packets:N are known).";
+  return false;
+}
+
+bool SetRingBuffer(Request& r, const std::string& value, std::string* error) {
+  r.options->multiple_files = true;
+  constexpr std::string_view kPrintName = "printname:";
+  if (value.rfind(kPrintName, 0) == 0 && value.size() > kPrintName.size()) {
+    r.options->printname = value.substr(kPrintName.size());
+    return true;
+  }
+  if (TakeCriterion(kSwitchCriteria, value, r.options)) return true;
+  *error = "Invalid or unknown -b flag \"" + value +
+           "\" (duration:SEC, interval:SEC, filesize:KB, packets:N, files:N and printname:FILE are known).";
+  return false;
 }
 
 // A flag that only sets a field of the request.
@@ -105,6 +150,7 @@ constexpr OptionSpec kCaptureOptions[] = {
      }},
     {"-c", true, SetCount},
     {"-a", true, SetAutostop},
+    {"-b", true, SetRingBuffer},
     {"--help", false, Flag<&Request::usage>},
     {"--version", false, Flag<&Request::version>},
 };
@@ -215,6 +261,31 @@ bool ChooseExtcapAction(Request& r, std::string* error) {
   return true;
 }
 
+// -b asks for files named after -w: never standard output, and switched by some criterion.
+bool CheckMultipleFiles(Options* options, std::string* error) {
+  if (!options->multiple_files) {
+    if (options->stop_files == 0) return true;
+    *error = "-a files: counts the files of -b; without -b there is one file.";
+    return false;
+  }
+  if (options->file == "-") {
+    *error = "Multiple files (-b) need a file name (-w PREFIX.pcapng), not standard output.";
+    return false;
+  }
+  // With -b, -a filesize switches files, as in dumpcap.
+  if (options->stop_filesize_kb != 0 && options->switch_filesize_kb == 0) {
+    options->switch_filesize_kb = options->stop_filesize_kb;
+  }
+  options->stop_filesize_kb = 0;
+  if (!options->HasSwitchCriterion()) {
+    *error =
+        "Multiple files (-b) need a criterion to switch files by (-b duration:, interval:, filesize: or "
+        "packets:).";
+    return false;
+  }
+  return true;
+}
+
 bool ChooseAction(Request& r, std::string* error) {
   Options* options = r.options;
   if (r.usage) {
@@ -222,6 +293,10 @@ bool ChooseAction(Request& r, std::string* error) {
   } else if (r.version) {
     options->action = Action::kVersion;
   } else if (r.Extcap()) {
+    if (options->multiple_files) {
+      *error = "Multiple files (-b) are for -w PREFIX.pcapng, not for an extcap capture.";
+      return false;
+    }
     return ChooseExtcapAction(r, error);
   } else if (r.list_lines) {
     options->action = Action::kListLines;
@@ -230,6 +305,7 @@ bool ChooseAction(Request& r, std::string* error) {
     return false;
   } else {
     options->action = Action::kCapture;
+    return CheckMultipleFiles(options, error);
   }
   return true;
 }
@@ -270,9 +346,20 @@ std::string UsageText() {
          "Stop conditions:\n"
          "  -c <packet count>        stop after n frames (def: infinite)\n"
          "  -a duration:NUM          stop after NUM seconds\n"
+         "  -a filesize:NUM          stop this file after NUM kB\n"
+         "  -a files:NUM             stop after NUM files\n"
+         "  -a packets:NUM           stop after NUM packets\n"
          "\n"
          "Output:\n"
          "  -w <filename>            name of the pcapng file to write (- for standard output)\n"
+         "  -b <ringbuffer opt.> ... switch to the next file after NUM ...\n"
+         "                           duration:NUM - NUM seconds\n"
+         "                           interval:NUM - on the clock, every NUM seconds\n"
+         "                           filesize:NUM - NUM kB\n"
+         "                           packets:NUM - NUM packets\n"
+         "                           files:NUM - ringbuffer: replace after NUM files\n"
+         "                           printname:FILE - print each closed file's name to FILE\n"
+         "                           (-, stdout or stderr)\n"
          "\n"
          "Miscellaneous:\n"
          "  -h                       display this help and exit\n"

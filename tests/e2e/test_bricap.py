@@ -4,6 +4,7 @@ that tshark itself drives, Ctrl-C in the middle, entries the driver dropped, and
 
 import fcntl
 import os
+import re
 import resource
 import shutil
 import signal
@@ -253,7 +254,8 @@ class Bricap(unittest.TestCase):
         self.assertEqual(usage.returncode, 0)
         self.assertIn(b"Usage: bricap", usage.stdout)
         for args in ([], ["-w"], ["-i", "20", "-w", "x"], ["-c", "0", "-w", "x"],
-                     ["-a", "filesize:3", "-w", "x"], ["-x"], ["--capture", "--extcap-interface", "bri0"]):
+                     ["-a", "filesize:0", "-w", "x"], ["-x"], ["--capture", "--extcap-interface", "bri0"],
+                     ["-b", "files:3", "-w", "x"]):
             done = harness.run(BRICAP, args, env=env)
             self.assertEqual(done.returncode, 2, args)
             self.assertTrue(done.stderr.startswith(b"bricap: "), (args, done.stderr))
@@ -426,6 +428,133 @@ class BricapUnderStress(unittest.TestCase):
         self.assertEqual(done.returncode, 1)
         self.assertIn(b"bricap: No line could be traced.\n", done.stderr)
         self.assertFalse(os.path.exists(out))
+
+
+def file_set(folder, prefix="set", suffix=".pcapng"):
+    """The files of a set in the folder, in the order of their numbers."""
+    pattern = re.compile(r"^%s_(\d{5,})_\d{14}%s$" % (re.escape(prefix), re.escape(suffix)))
+    found = [(int(m.group(1)), name) for name in os.listdir(folder) for m in [pattern.match(name)] if m]
+    return [os.path.join(folder, name) for _, name in sorted(found)]
+
+
+def file_frames(path, complete=True):
+    """The frame octets of every packet of a whole file, checked to hold a section header, one
+    interface per line, then packets, and (when complete) its interface statistics at its end."""
+    blocks = pcapng_blocks(path)
+    kinds = [kind for kind, _ in blocks]
+    if kinds[:2] != [0x0A0D0D0A, 1] or (complete and kinds[2:] and kinds[-1] != 5):
+        raise AssertionError("%s is not a whole capture: blocks %s" % (path, kinds))
+    frames = []
+    for kind, body in blocks:
+        if kind == 6:
+            captured = struct.unpack_from("<I", body, 12)[0]
+            frames.append(body[20 + 16:20 + captured])
+    return frames
+
+
+@unittest.skipIf(harness.WINE, "bricap.exe under Wine is not run by this suite yet (runner.py says why)")
+class BricapFileSets(unittest.TestCase):
+    """-b: a set of whole files, switched without losing or doubling a frame, and a ring."""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="bri-bricap-")
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def played(self, count, seed=3):
+        frames = lapd_capture.varied_frames(count, seed=seed)
+        path = os.path.join(self.tmp, "source.pcapng")
+        lapd_capture.write_pcapng(path, lapd_capture.records(frames, lapd_capture.LINKTYPE_LINUX_LAPD,
+                                                             start=1765000000.0, rate=400.0),
+                                  lapd_capture.LINKTYPE_LINUX_LAPD)
+        return path, [octets for _, octets in frames]
+
+    def test_hundreds_of_switches_cost_no_frame(self):
+        source, frames = self.played(900)
+        with Sim(extra_args=["--pcap", source, "--pace", "fast"]) as sim:
+            done = harness.run(BRICAP, ["-w", os.path.join(self.tmp, "set.pcapng"), "-b", "packets:3",
+                                        "-c", str(len(frames))], sim, timeout=120)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        files = file_set(self.tmp)
+        self.assertEqual(len(files), 300)
+        got = []
+        for path in files:
+            in_file = file_frames(path)
+            self.assertEqual(len(in_file), 3, path)
+            self.assertEqual(drop_counts(path)[1], [(3, 0)])  # each file's own statistics
+            got += in_file
+        self.assertEqual(got, frames)  # every frame once, in order
+
+    def test_a_ring_keeps_the_newest_files_and_names_each_closed_one(self):
+        source, frames = self.played(40)
+        with Sim(extra_args=["--pcap", source, "--pace", "fast"]) as sim:
+            done = harness.run(BRICAP, ["-w", os.path.join(self.tmp, "set.pcapng"), "-b", "packets:5",
+                                        "-b", "files:3", "-b", "printname:-", "-c", "40"], sim, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        files = file_set(self.tmp)
+        self.assertEqual([int(os.path.basename(p).split("_")[1]) for p in files], [6, 7, 8])
+        self.assertEqual(sum((file_frames(p) for p in files), []), frames[25:])
+        printed = done.stdout.decode().splitlines()
+        self.assertEqual(len(printed), 8)
+        self.assertEqual(printed[-3:], files)
+        self.assertIn(b"Packets captured: 40\n", done.stderr)
+
+    def test_files_switched_by_time_and_stopped_by_their_number(self):
+        with Sim(scenario(line("L0", 0x1001, [{"at_ms": 0, "dir": 0, "hex": "00 01 7f"}],
+                               repeat={"count": "forever", "every_ms": 50}))) as sim:
+            started = time.monotonic()
+            done = harness.run(BRICAP, ["-w", os.path.join(self.tmp, "set"), "-b", "duration:1",
+                                        "-a", "files:3"], sim, timeout=60)
+            elapsed = time.monotonic() - started
+        self.assertEqual(done.returncode, 0, done.stderr)
+        files = file_set(self.tmp, suffix="")
+        self.assertEqual(len(files), 3)
+        self.assertLess(elapsed, 8)
+        total = sum(len(file_frames(p)) for p in files)
+        self.assertIn(b"Packets captured: %d\n" % total, done.stderr)
+
+    @unittest.skipIf(os.geteuid() != 0, "a small tmpfs needs root")
+    def test_a_full_disk_ends_the_ring_without_deleting_a_file(self):
+        disk = os.path.join(self.tmp, "disk")
+        os.mkdir(disk)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=96k", "tmpfs", disk]).returncode != 0:
+            self.skipTest("tmpfs cannot be mounted here")
+        try:
+            with Sim(scenario(line("L0", 0x1001, [{"at_ms": 0, "dir": 0, "hex": "00 01 7f 0a 0b 0c"}],
+                                   repeat={"count": "forever", "every_ms": 1}))) as sim:
+                done = harness.run(BRICAP, ["-w", os.path.join(disk, "set.pcapng"), "-b", "filesize:20",
+                                            "-b", "files:50", "-a", "duration:60"], sim, timeout=90)
+            self.assertEqual(done.returncode, 1, done.stderr)
+            self.assertIn(b"No space left on device", done.stderr)
+            files = file_set(disk)
+            numbers = [int(os.path.basename(p).split("_")[1]) for p in files]
+            self.assertGreater(len(numbers), 1)
+            self.assertEqual(numbers, list(range(1, len(numbers) + 1)))  # none deleted to make room
+            for path in files[:-1]:
+                file_frames(path)
+            total = sum(len(file_frames(p, complete=False)) for p in files)  # the last one whole too
+            self.assertIn(b"Packets captured: %d\n" % total, done.stderr)
+        finally:
+            subprocess.run(["umount", disk])
+
+    def test_the_driver_going_away_leaves_every_file_whole(self):
+        with Sim(scenario(line("L0", 0x1001, [{"at_ms": 0, "dir": 0, "hex": "00 01 7f"}],
+                               repeat={"count": "forever", "every_ms": 20}))) as sim:
+            proc = harness.start(BRICAP, ["-w", os.path.join(self.tmp, "set.pcapng"), "-b", "packets:10"], sim)
+            try:
+                wait_until(lambda: len(file_set(self.tmp)) >= 3, timeout=20)
+                sim.stop()
+                _, err = proc.communicate(timeout=20)
+            finally:
+                if proc.poll() is None:
+                    proc.kill()
+                    proc.wait()
+        self.assertEqual(proc.returncode, 1, err)
+        self.assertIn(b"bricap: The connection to the adapter driver is lost.", err)
+        files = file_set(self.tmp)
+        total = sum(len(file_frames(p)) for p in files)
+        self.assertIn(b"Packets captured: %d\n" % total, err)
 
 
 if __name__ == "__main__":
