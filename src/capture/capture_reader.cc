@@ -23,7 +23,7 @@ constexpr std::size_t kBlockOverhead = 12;  // type, total length, and the total
 // A reader on a source refills its window this much at a time (more when one block needs it).
 constexpr std::size_t kWindowSize = 256 * 1024;
 
-std::string At(std::size_t offset) { return " at offset " + std::to_string(offset); }
+std::string At(std::uint64_t offset) { return " at offset " + std::to_string(offset); }
 
 std::size_t Padded(std::size_t n) { return (n + 3) & ~static_cast<std::size_t>(3); }
 
@@ -120,6 +120,11 @@ void Reader::Fill(std::size_t n) {
   if (kept > 0 && pos_ > 0) std::memmove(window_.data(), window_.data() + pos_, kept);
   base_ += pos_;
   pos_ = 0;
+  // A window grown for a long block goes back to its usual size once that block is done with.
+  if (window_.size() > kWindowSize && kept <= kWindowSize && n <= kWindowSize) {
+    window_.resize(kWindowSize);
+    window_.shrink_to_fit();
+  }
   std::size_t filled = kept;
   while (filled < n && !source_ended_) {
     if (filled == window_.size()) window_.resize(window_.size() * 2);
@@ -213,6 +218,7 @@ ReadStatus Reader::NextPcap(Packet* packet) {
     return Stop(ReadStatus::kCutShort, "the file ends inside a record" + At(Offset()));
   }
   packet->interface = 0;
+  packet->offset = Offset();
   // A fraction past one second is carried into the seconds.
   const std::uint64_t nanos = nanosecond_pcap_ ? frac : static_cast<std::uint64_t>(frac) * 1000;
   packet->seconds = static_cast<std::int64_t>(sec) + static_cast<std::int64_t>(nanos / 1000000000);
@@ -247,7 +253,7 @@ ReadStatus Reader::NextPcapng(Packet* packet) {
     }
     std::uint32_t total = 0;
     if (!U32(file_, pos_ + 4, &total)) return Stop(ReadStatus::kCutShort, "the file ends inside a block" + At(Offset()));
-    if (total < kBlockOverhead || total % 4 != 0) {
+    if (total < kBlockOverhead || total % 4 != 0 || total > kMaxBlockLength) {
       return Stop(ReadStatus::kDamaged, "block of length " + std::to_string(total) + At(Offset()));
     }
     Fill(total);
@@ -282,7 +288,7 @@ ReadStatus Reader::NextPcapng(Packet* packet) {
   }
 }
 
-ReadStatus Reader::SectionHeader(std::size_t at, ByteSpan body) {
+ReadStatus Reader::SectionHeader(std::uint64_t at, ByteSpan body) {
   std::uint16_t major = 0;
   if (!U16(body, 4, &major)) return Stop(ReadStatus::kDamaged, "section header too short" + At(at));
   if (major != 1) {
@@ -361,6 +367,7 @@ ReadStatus Reader::PacketFromBlock(std::uint32_t type, ByteSpan body, Packet* pa
                                           At(block_at_));
   }
   packet->interface = section_first_ + id;
+  packet->offset = block_at_;
   const Interface& interface = interfaces_[packet->interface];
   if (type == kSimplePacket) {
     // The captured part is what the block holds, up to the interface's snap length.

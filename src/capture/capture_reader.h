@@ -4,7 +4,8 @@
 // resolution an interface declares, the packets' inbound/outbound flags and drop counts).
 //
 // The reader works on the whole file in memory, or on a window of it that it refills from a source
-// block by block (memory then stays flat whatever the file's size), and reads every field through
+// block by block (memory then stays flat whatever the file's size: no record or block longer than
+// the ceilings below is ever buffered, whatever its length field says), and reads every field through
 // the guarded byte helpers: nothing in the file can make it read outside the buffer. It hands out
 // packets one at a time; when the file ends in the middle of a block or record it says so after
 // the packets before the cut, and a block that contradicts itself stops the reading the same way.
@@ -44,6 +45,7 @@ struct Packet {
   PacketDirection direction = PacketDirection::kUnknown;
   bool has_drop_count = false;
   std::uint64_t drop_count = 0;  // packets lost between this one and the one before
+  std::uint64_t offset = 0;      // where its block or record starts in the file
 };
 
 enum class ReadStatus {
@@ -96,12 +98,12 @@ class Reader {
   ReadStatus Start();
   ReadStatus NextPcap(Packet* packet);
   ReadStatus NextPcapng(Packet* packet);
-  ReadStatus SectionHeader(std::size_t at, ByteSpan block);
+  ReadStatus SectionHeader(std::uint64_t at, ByteSpan block);
   ReadStatus InterfaceDescription(ByteSpan body);
   ReadStatus PacketFromBlock(std::uint32_t type, ByteSpan body, Packet* packet);
   ReadStatus Stop(ReadStatus status, std::string problem);
   void Fill(std::size_t n);
-  std::size_t Offset() const { return base_ + pos_; }
+  std::uint64_t Offset() const { return base_ + pos_; }
   bool U16(ByteSpan buf, std::size_t off, std::uint16_t* out) const;
   bool U32(ByteSpan buf, std::size_t off, std::uint32_t* out) const;
 
@@ -109,13 +111,13 @@ class Reader {
   std::size_t pos_ = 0;  // where reading stands in file_
   Source* source_ = nullptr;
   std::vector<std::uint8_t> window_;  // the window's bytes when reading from a source
-  std::size_t base_ = 0;              // offset in the file of file_'s first byte
+  std::uint64_t base_ = 0;            // offset in the file of file_'s first byte
   bool source_ended_ = false;
   bool started_ = false;
   bool big_endian_ = false;
   Format format_ = Format::kPcap;
   bool nanosecond_pcap_ = false;
-  std::size_t block_at_ = 0;       // offset in the file of the block being read, for messages
+  std::uint64_t block_at_ = 0;     // offset in the file of the block being read, for messages
   std::size_t section_first_ = 0;  // index of the current section's first interface
   std::vector<Interface> interfaces_;
   ReadStatus final_ = ReadStatus::kPacket;

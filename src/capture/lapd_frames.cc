@@ -151,11 +151,21 @@ std::string DescribeInference(const InferenceCounts& c) {
   return text + ")";
 }
 
-bool LapdFrames::Take(const Packet& packet, const Interface& interface, LapdFrame* frame) {
+bool LapdFrames::Take(const Packet& packet, const Interface& interface, LapdFrame* frame, SkipReason* why) {
+  SkipReason unused = SkipReason::kNone;
+  if (why == nullptr) why = &unused;
+  *why = SkipReason::kNone;
   ByteSpan octets = packet.data;
   if (interface.link_type == kLinkTypeLinuxLapd) {
     LinuxLapdHeader header;
-    if (!ReadLinuxLapdHeader(octets, &header) || !header.lapd) return false;
+    if (!ReadLinuxLapdHeader(octets, &header)) {
+      *why = SkipReason::kShortRecord;
+      return false;
+    }
+    if (!header.lapd) {
+      *why = SkipReason::kOtherProtocol;
+      return false;
+    }
     octets = octets.subspan(kLinuxLapdHeaderSize);
     frame->direction = header.direction;
     frame->source = DirectionSource::kPseudoHeader;
@@ -182,6 +192,7 @@ bool LapdFrames::Take(const Packet& packet, const Interface& interface, LapdFram
       ++by_given;
     }
   } else {
+    *why = SkipReason::kOtherLinkType;
     return false;
   }
   frame->cut = octets.size() > max_octets_;

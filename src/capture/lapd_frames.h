@@ -99,6 +99,14 @@ struct LapdFrame {
   bool cut = false;             // the frame was longer than max_octets
 };
 
+// Why a packet gave no LAPD frame.
+enum class SkipReason {
+  kNone,
+  kOtherLinkType,  // an interface of a link type that carries no LAPD
+  kOtherProtocol,  // a LINUX_LAPD record of another protocol
+  kShortRecord,    // a LINUX_LAPD record shorter than its pseudo-header: damaged
+};
+
 // Turns the packets of one capture into LAPD frames, one inference per interface.
 class LapdFrames {
  public:
@@ -107,8 +115,8 @@ class LapdFrames {
       : max_octets_(max_octets), given_(given) {}
 
   // False for a packet of a link type that carries no LAPD, and for a LINUX_LAPD record too short
-  // for its pseudo-header or of another protocol.
-  bool Take(const Packet& packet, const Interface& interface, LapdFrame* frame);
+  // for its pseudo-header or of another protocol; why, when given, then says which.
+  bool Take(const Packet& packet, const Interface& interface, LapdFrame* frame, SkipReason* why = nullptr);
 
   // Counts over all packets taken so far.
   std::uint64_t by_flag = 0;

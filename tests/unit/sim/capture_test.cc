@@ -200,17 +200,35 @@ TEST_F(CaptureFile, BareLapdTakesTheGivenDirectionOrInfersIt) {
 TEST_F(CaptureFile, UnreadableFileAndForeignLinkTypeNameTheKey) {
   WritePcap(Path("eth.pcap"), 1, {{0, 0, {1, 2, 3}}});
   std::ofstream(Path("junk.pcap")) << "not a capture";
-  for (const std::string name : {"eth.pcap", "junk.pcap", "missing.pcap"}) {
+  // An endless input is read as lapdecode reads it: refused at its first octets, never held whole.
+  for (const std::string& path :
+       {Path("eth.pcap"), Path("junk.pcap"), Path("missing.pcap"), std::string("/dev/zero")}) {
     CaptureSpec plan;
     plan.key = "lines[0].trace.capture";
     CaptureSummary summary;
     try {
-      ReadCapture(plan, Path(name), &summary);
-      ADD_FAILURE() << name << " was read";
+      ReadCapture(plan, path, &summary);
+      ADD_FAILURE() << path << " was read";
     } catch (const ScenarioError& e) {
       EXPECT_EQ(std::string(e.what()).rfind("lines[0].trace.capture: ", 0), 0u) << e.what();
+      if (path == "/dev/zero") {
+        EXPECT_NE(std::string(e.what()).find("not a pcap or pcapng file"), std::string::npos);
+      }
     }
   }
+}
+
+TEST_F(CaptureFile, ShortLinuxLapdRecordsAreSaidAsDamageWithTheirOffset) {
+  WritePcap(Path("short.pcap"), kLinkTypeLinuxLapd,
+            {{1, 0, {0x00, 0x04, 0x20}}, {2, 0, LinuxLapd(4, false, {0x00, 0x81, 0x7F})}});
+  Scenario s = ParseScenario(R"({"lines": [{"trace": {"capture": "short.pcap"}}]})");
+  const auto lines = LoadCaptures(s, dir_.string());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(": 1 frames, link type 177, "), std::string::npos) << lines[0];
+  EXPECT_NE(
+      lines[0].find("; 1 damaged LINUX_LAPD record skipped: shorter than its 16-octet header (at offset 24)"),
+      std::string::npos)
+      << lines[0];
 }
 
 TEST_F(CaptureFile, ScenarioCapturesFollowTheListedFramesRelativeToTheScenario) {
