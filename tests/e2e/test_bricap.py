@@ -514,6 +514,16 @@ class BricapFileSets(unittest.TestCase):
         total = sum(len(file_frames(p)) for p in files)
         self.assertIn(b"Packets captured: %d\n" % total, done.stderr)
 
+    def test_a_file_size_without_b_stops_the_one_file(self):
+        with Sim(scenario(line("L0", 0x1001, [{"at_ms": 0, "dir": 0, "hex": "00 01 7f"}],
+                               repeat={"count": "forever", "every_ms": 5}))) as sim:
+            out = os.path.join(self.tmp, "one.pcapng")
+            done = harness.run(BRICAP, ["-w", out, "-a", "filesize:4", "-a", "duration:60"], sim, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertGreaterEqual(os.path.getsize(out), 4000)
+        self.assertIn(b"Packets captured: %d\n" % len(file_frames(out)), done.stderr)
+        self.assertEqual(os.listdir(self.tmp), ["one.pcapng"])
+
     @unittest.skipIf(os.geteuid() != 0, "a small tmpfs needs root")
     def test_a_full_disk_ends_the_ring_without_deleting_a_file(self):
         disk = os.path.join(self.tmp, "disk")
