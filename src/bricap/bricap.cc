@@ -129,7 +129,7 @@ enum class End {
   kFiles,     // -a files
   kReaderGone,
   kWriteError,
-  kOpenFailed,  // the next file of a set could not be opened
+  kOpenFailed,  // a file could not be opened or started (said when it happened)
   kDriverLost,
   kTraceGone,
 };
@@ -327,8 +327,9 @@ bool OpenNextFile(Capture& c) {
   c.file_packets = 0;
   c.file_written = 0;
   c.file_opened = std::chrono::steady_clock::now();
-  if (c.options.switch_interval != 0)
+  if (c.options.switch_interval != 0) {
     c.next_interval = NextIntervalBoundary(NowSeconds(), c.options.switch_interval);
+  }
   for (TracedLine& line : c.lines) line.file_frames = line.file_drops = 0;
   return true;
 }
