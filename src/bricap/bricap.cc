@@ -38,6 +38,8 @@ constexpr std::size_t kFlushBytes = 256 * 1024;
 // program destroyed it): the capture cannot go on without a gap. A single refusal is skipped, as
 // lapmon skips it.
 constexpr std::uint32_t kRefusalsForGone = 3;
+// Free space below which a ring deletes its oldest file only once the next one has started.
+constexpr std::uint64_t kRoomToSpare = 1024 * 1024;
 
 void Error(const std::string& text) { WriteProgramMessage("bricap", text); }
 
@@ -360,8 +362,7 @@ void PrintName(Capture& c, const std::string& path) {
   }
 }
 
-// -b files: the new file joins the ring, and the oldest beyond the ring's size goes. Only a file
-// that was opened and started whole makes an old one go: a full disk never costs one.
+// -b files: the new file joins the ring, and the oldest beyond the ring's size goes.
 void KeepRing(Capture& c) {
   if (c.options.ring_files == 0) return;
   c.ring.push_back(c.path);
@@ -369,6 +370,17 @@ void KeepRing(Capture& c) {
     std::remove(c.ring.front().c_str());
     c.ring.pop_front();
   }
+}
+
+// Before the next file of a full ring is made, the oldest goes, so that there are never more
+// files than the ring holds; but only while the disk has room to spare: on a nearly full disk the
+// next file is started first, and a file the disk cannot take costs no file of the ring.
+void MakeRoomInRing(Capture& c) {
+  if (c.options.ring_files == 0 || c.ring.size() < c.options.ring_files) return;
+  const std::optional<std::uint64_t> free = PlatFreeBytes(c.options.file);
+  if (!free || *free < kRoomToSpare) return;
+  std::remove(c.ring.front().c_str());
+  c.ring.pop_front();
 }
 
 // The section header and the interfaces of a new file. A file whose start cannot be written is
@@ -392,6 +404,7 @@ std::optional<End> SwitchFile(Capture& c) {
   if (std::optional<End> end = Flush(c)) return end;
   c.output.Close();
   PrintName(c, c.path);
+  MakeRoomInRing(c);
   if (!OpenNextFile(c)) return End::kOpenFailed;
   if (std::optional<End> end = StartFile(c)) return end;
   KeepRing(c);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -45,6 +46,10 @@ class OutputFile {
   bool regular_ = false;
   std::uint64_t whole_ = 0;  // where the file stood after the last write that was done
 };
+
+// The bytes still free for us on the file system that holds `path` (a file that may not exist
+// yet); nullopt when the system cannot say.
+std::optional<std::uint64_t> PlatFreeBytes(const std::string& path);
 
 // Whether standard error is a terminal.
 bool PlatStandardErrorIsTerminal();

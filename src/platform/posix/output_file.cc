@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -101,6 +102,14 @@ void OutputFile::CloseAndRemove() {
   const bool made = owned_ && regular_;
   Close();
   if (made) ::unlink(path_.c_str());
+}
+
+std::optional<std::uint64_t> PlatFreeBytes(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  struct statvfs info {};
+  if (::statvfs(folder.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
 bool PlatStandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }

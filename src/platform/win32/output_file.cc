@@ -100,6 +100,14 @@ void OutputFile::CloseAndRemove() {
   if (made) std::remove(path_.c_str());
 }
 
+std::optional<std::uint64_t> PlatFreeBytes(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+  return static_cast<std::uint64_t>(available.QuadPart);
+}
+
 bool PlatStandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 void PlatIgnoreWriteSignals() {}
