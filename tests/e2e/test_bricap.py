@@ -501,18 +501,26 @@ class BricapFileSets(unittest.TestCase):
         self.assertIn(b"Packets captured: 40\n", done.stderr)
 
     def test_files_switched_by_time_and_stopped_by_their_number(self):
-        with Sim(scenario(line("L0", 0x1001, [{"at_ms": 0, "dir": 0, "hex": "00 01 7f"}],
-                               repeat={"count": "forever", "every_ms": 50}))) as sim:
-            started = time.monotonic()
-            done = harness.run(BRICAP, ["-w", os.path.join(self.tmp, "set"), "-b", "duration:1",
-                                        "-a", "files:3"], sim, timeout=60)
-            elapsed = time.monotonic() - started
-        self.assertEqual(done.returncode, 0, done.stderr)
-        files = file_set(self.tmp, suffix="")
-        self.assertEqual(len(files), 3)
-        self.assertLess(elapsed, 8)
-        total = sum(len(file_frames(p)) for p in files)
-        self.assertIn(b"Packets captured: %d\n" % total, done.stderr)
+        for criterion in ("duration:1", "interval:1"):
+            folder = os.path.join(self.tmp, criterion.split(":")[0])
+            os.mkdir(folder)
+            with self.subTest(criterion=criterion), \
+                    Sim(scenario(line("L0", 0x1001, [{"at_ms": 0, "dir": 0, "hex": "00 01 7f"}],
+                                      repeat={"count": "forever", "every_ms": 50}))) as sim:
+                started = time.monotonic()
+                done = harness.run(BRICAP, ["-w", os.path.join(folder, "set"), "-b", criterion, "-a", "files:3"],
+                                   sim, timeout=60)
+                elapsed = time.monotonic() - started
+                self.assertEqual(done.returncode, 0, done.stderr)
+                files = file_set(folder, suffix="")
+                self.assertEqual(len(files), 3)
+                self.assertLess(elapsed, 8)
+                total = sum(len(file_frames(p)) for p in files)
+                self.assertIn(b"Packets captured: %d\n" % total, done.stderr)
+                if criterion.startswith("interval"):
+                    # On the clock: each later file starts in a second of its own.
+                    stamps = [os.path.basename(p).split("_")[2] for p in files]
+                    self.assertEqual(len(set(stamps[1:])), 2)
 
     def test_a_file_size_without_b_stops_the_one_file(self):
         with Sim(scenario(line("L0", 0x1001, [{"at_ms": 0, "dir": 0, "hex": "00 01 7f"}],
