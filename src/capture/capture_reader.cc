@@ -1,5 +1,6 @@
 #include "capture/capture_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -20,6 +21,10 @@ constexpr std::uint32_t kMaxPcapRecord = 262144;
 
 using namespace pcapng;
 constexpr std::size_t kBlockOverhead = 12;  // type, total length, and the total length again
+// Interfaces held for one file, and the longest interface name kept: what a file describes costs
+// bounded memory however many descriptions it holds (real captures have one per line).
+constexpr std::size_t kMaxInterfaces = 4096;
+constexpr std::size_t kMaxInterfaceName = 256;
 // A reader on a source refills its window this much at a time (more when one block needs it).
 constexpr std::size_t kWindowSize = 256 * 1024;
 
@@ -34,32 +39,6 @@ std::size_t StreamSource::Read(std::uint8_t* data, std::size_t size) {
   const std::size_t n = std::fread(data, 1, size, stream_);
   if (n < size && std::ferror(stream_)) error_ = std::strerror(errno);
   return n;
-}
-
-bool LoadStream(std::FILE* stream, std::vector<std::uint8_t>* out, std::string* error) {
-  out->clear();
-  std::uint8_t chunk[65536];
-  for (;;) {
-    const std::size_t n = std::fread(chunk, 1, sizeof chunk, stream);
-    out->insert(out->end(), chunk, chunk + n);
-    if (n < sizeof chunk) break;
-  }
-  if (std::ferror(stream)) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-bool LoadFile(const std::string& path, std::vector<std::uint8_t>* out, std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  const bool ok = LoadStream(f, out, error);
-  std::fclose(f);
-  return ok;
 }
 
 // A fraction of a second (below units) in nanoseconds, rounded down, in 64-bit arithmetic only
@@ -300,6 +279,9 @@ ReadStatus Reader::SectionHeader(std::uint64_t at, ByteSpan body) {
 }
 
 ReadStatus Reader::InterfaceDescription(ByteSpan body) {
+  if (interfaces_.size() >= kMaxInterfaces) {
+    return Stop(ReadStatus::kDamaged, "more than " + std::to_string(kMaxInterfaces) + " interfaces" + At(block_at_));
+  }
   Interface interface;
   if (!U16(body, 0, &interface.link_type) || !U32(body, 4, &interface.snap_length)) {
     return Stop(ReadStatus::kDamaged, "interface description too short" + At(block_at_));
@@ -313,7 +295,8 @@ ReadStatus Reader::InterfaceDescription(ByteSpan body) {
     const ByteSpan value = body.subspan(off + 4, length);
     if (code == kOptEnd) break;
     if (code == kIfName) {
-      interface.name.assign(value.begin(), value.end());
+      const ByteSpan kept = value.first(std::min(value.size(), kMaxInterfaceName));
+      interface.name.assign(kept.begin(), kept.end());
       // Some writers count a terminating NUL.
       while (!interface.name.empty() && interface.name.back() == '\0') interface.name.pop_back();
     } else if (code == kIfTsresol && length >= 1) {

@@ -29,7 +29,7 @@ enum class PacketDirection : std::uint8_t { kUnknown = 0, kInbound = 1, kOutboun
 struct Interface {
   std::uint16_t link_type = 0;
   std::uint32_t snap_length = 0;  // 0: no limit
-  std::string name;               // if_name; empty when the file gives none (always for pcap)
+  std::string name;               // if_name, its first 256 octets; empty when the file gives none (pcap)
   std::uint8_t time_resolution = 6;          // if_tsresol: 10^-n seconds, or 2^-n with bit 7 set
   std::uint64_t units_per_second = 1000000;  // the same as a count
   std::int64_t offset_seconds = 0;           // if_tsoffset, added to every time stamp
@@ -123,11 +123,6 @@ class Reader {
   ReadStatus final_ = ReadStatus::kPacket;
   std::string problem_;
 };
-
-// Reads a whole file (binary) into out. False with the system's reason in error when it cannot.
-bool LoadFile(const std::string& path, std::vector<std::uint8_t>* out, std::string* error);
-// Reads a stream to its end; false with the reason when reading fails.
-bool LoadStream(std::FILE* stream, std::vector<std::uint8_t>* out, std::string* error);
 
 // A fraction of a second in 10^-n or 2^-n units (the if_tsresol byte) as nanoseconds.
 std::uint32_t FractionToNanoseconds(std::uint64_t fraction, std::uint8_t resolution);

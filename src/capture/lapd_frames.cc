@@ -124,11 +124,11 @@ std::uint32_t DirectionInference::Next(ByteSpan f, std::optional<std::uint32_t> 
     role = cr == (*known != 0) ? Role::kCommand : Role::kResponse;
   } else if (role == Role::kEither) {
     ++counts_.by_poll;
-    role = !pf || poll_pending_[link] ? Role::kResponse : Role::kCommand;
+    role = !pf || poll_pending_.test(link) ? Role::kResponse : Role::kCommand;
   } else {
     ++counts_.by_kind;
   }
-  poll_pending_[link] = role == Role::kCommand && pf;
+  poll_pending_.set(link, role == Role::kCommand && pf);
   if (known) return *known;
   // Network commands carry C/R 1, network responses C/R 0.
   return role == Role::kCommand ? (cr ? 1u : 0u) : (cr ? 0u : 1u);

@@ -13,6 +13,7 @@
 // Directions are the trace entry's: 0 for a frame of the user side, 1 for one of the network side.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -78,7 +79,7 @@ class DirectionInference {
   const InferenceCounts& counts() const { return counts_; }
 
  private:
-  std::map<std::uint16_t, bool> poll_pending_;  // per link: a command with the poll bit awaits its answer
+  std::bitset<65536> poll_pending_;  // per link: a command with the poll bit awaits its answer
   InferenceCounts counts_;
 };
 

@@ -274,6 +274,23 @@ TEST(PcapngReader, DamagedBlocksStopAfterThePacketsBeforeThem) {
   }
 }
 
+// What a file describes costs bounded memory: names are kept to 256 octets, and a file that
+// describes more interfaces than any capture has is damaged.
+TEST(PcapngReader, InterfaceDescriptionsAreBounded) {
+  Buf file;
+  AppendSectionHeader(file, "");
+  AppendInterfaceDescription(file, {kLinkTypeLapd, 0, std::string(300, 'n'), 6});
+  for (int i = 1; i < 4096; ++i) AppendInterfaceDescription(file, {kLinkTypeLapd, 0, "", 6});
+  const std::size_t last = file.size();
+  AppendInterfaceDescription(file, {kLinkTypeLapd, 0, "", 6});
+  Reader reader(file);
+  Packet p;
+  EXPECT_EQ(reader.Next(&p), ReadStatus::kDamaged);
+  EXPECT_EQ(reader.problem(), "more than 4096 interfaces at offset " + std::to_string(last));
+  ASSERT_EQ(reader.interfaces().size(), 4096u);
+  EXPECT_EQ(reader.interfaces()[0].name, std::string(256, 'n'));
+}
+
 TEST(PcapngReader, SectionsRestartInterfaceNumbersAndSimplePacketsCarryNoTime) {
   Buf file;
   AppendSectionHeader(file, "");

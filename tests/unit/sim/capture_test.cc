@@ -218,19 +218,6 @@ TEST_F(CaptureFile, UnreadableFileAndForeignLinkTypeNameTheKey) {
   }
 }
 
-TEST_F(CaptureFile, ShortLinuxLapdRecordsAreSaidAsDamageWithTheirOffset) {
-  WritePcap(Path("short.pcap"), kLinkTypeLinuxLapd,
-            {{1, 0, {0x00, 0x04, 0x20}}, {2, 0, LinuxLapd(4, false, {0x00, 0x81, 0x7F})}});
-  Scenario s = ParseScenario(R"({"lines": [{"trace": {"capture": "short.pcap"}}]})");
-  const auto lines = LoadCaptures(s, dir_.string());
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find(": 1 frames, link type 177, "), std::string::npos) << lines[0];
-  EXPECT_NE(
-      lines[0].find("; 1 damaged LINUX_LAPD record skipped: shorter than its 16-octet header (at offset 24)"),
-      std::string::npos)
-      << lines[0];
-}
-
 TEST_F(CaptureFile, ScenarioCapturesFollowTheListedFramesRelativeToTheScenario) {
   WritePcap(Path("c.pcap"), kLinkTypeLapd, {{10, 0, {0x00, 0x81, 0x7F}}, {11, 0, {0x00, 0x81, 0x73}}});
   Scenario s = ParseScenario(R"({"lines": [{"trace": {
