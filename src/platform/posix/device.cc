@@ -200,6 +200,7 @@ void PlatCloseDevice(DeviceHandle handle) {
       [](Device& device) {
         close(device.fd);
         device.fd = -1;
+        std::vector<std::uint8_t>().swap(device.reply);  // up to a command block's size
       });
 }
 
