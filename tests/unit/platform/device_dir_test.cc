@@ -59,7 +59,6 @@ TEST(DeviceDir, DefaultFolderOfAnotherUserIsNotUsed) {
     bool opens;
   };
   const Case cases[] = {
-      {"own link to own folder", false, false, false, true},
       {"link of another user", true, false, false, false},
       {"own link to another user's folder", false, true, false, false},
       {"another user's folder named by BRI_DEVICE_DIR", false, true, true, true},
