@@ -11,6 +11,7 @@ bri_demo_packages=(cmake ninja-build g++ pkg-config
 bri_packages=("${bri_demo_packages[@]}"
               python3 libgtest-dev libgmock-dev libbenchmark-dev
               tshark                       # the peer decoder of the capture cross-check
+              chromium                     # renders lapdecode's HTML call page in its test
               time                         # peak memory in scripts/bench-vs-tshark
               prometheus                   # promtool, the check of check_bri's metrics files
               prometheus-node-exporter     # its textfile collector serves them in the tests
