@@ -107,8 +107,7 @@ std::string ProgramName(const char* argv0) {
 
 #ifndef _WIN32
 // Creates the device folder when it is missing: its parents as usual, the folder itself for its
-// user alone (0700). The default folder must be a folder of the user's own: one that another user
-// made (in /tmp, say) could be watched or swapped by them.
+// user alone (0700). The default folder must be a folder of the user's own (OwnFolder).
 bool PrepareDeviceFolder(std::string dir, bool is_default) {
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   const std::filesystem::path parent = std::filesystem::path(dir).parent_path();
@@ -118,12 +117,8 @@ bool PrepareDeviceFolder(std::string dir, bool is_default) {
     std::fprintf(stderr, "brisim: cannot create %s: %s\n", dir.c_str(), std::strerror(errno));
     return false;
   }
-  struct stat st{};
-  if (is_default && (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())) {
-    std::fprintf(stderr,
-                 "brisim: %s is not a folder of your own; remove it, or name another with --dir or "
-                 "BRI_DEVICE_DIR\n",
-                 dir.c_str());
+  if (is_default && !OwnFolder(dir)) {
+    std::fprintf(stderr, "brisim: %s\n", ForeignDeviceDirMessage(dir, "--dir or BRI_DEVICE_DIR").c_str());
     return false;
   }
   return true;

@@ -20,6 +20,40 @@ bri_fuzz_max_len() {
   esac
 }
 
+# Memory each program may hold, in MB: resident memory for the whole run (-rss_limit_mb) and the
+# largest single allocation (-malloc_limit_mb). The first is about twice the highest steady state
+# that scripts/fuzz-rss measures (60 to 130 MB under the sanitizers), so that memory kept per input
+# ends the run within seconds to a minute (a transport that kept each device's reply buffer ran
+# into it after about 1,000 inputs); the second is the largest block the program needs, so that an
+# allocation sized by a length field inside the input ends the run at once.
+bri_fuzz_rss_limit() {
+  echo 256
+}
+bri_fuzz_malloc_limit() {
+  case $1 in
+    # a command block (262,200 bytes) and the transport's reply buffer of its size
+    fuzz_transport | fuzz_enum_linestat | fuzz_enum_lapmon | fuzz_capture_reader) echo 2 ;;
+    *) echo 1 ;;
+  esac
+}
+
+# ASan keeps freed memory aside to catch late uses of it. Its default 256 MB would take most of
+# the limits above; even 32 MB kept resident memory climbing for minutes as the inputs' sizes
+# spread over more size classes. 4 MB holds the blocks of several inputs, enough for a use after
+# free within one, and lets resident memory settle within the first minute.
+bri_fuzz_env() {
+  bri_sanitizer_env
+  export ASAN_OPTIONS="$ASAN_OPTIONS:quarantine_size_mb=4"
+}
+
+# bri_fuzz_args PROGRAM SECONDS: the options of one program's run, into the array BRI_FUZZ_ARGS.
+bri_fuzz_args() {
+  local name=$1 seconds=$2
+  BRI_FUZZ_ARGS=(-max_total_time="$seconds" -max_len="$(bri_fuzz_max_len "$name")" -timeout=20
+    -rss_limit_mb="$(bri_fuzz_rss_limit "$name")" -malloc_limit_mb="$(bri_fuzz_malloc_limit "$name")"
+    -print_final_stats=1)
+}
+
 # bri_fuzz_one BUILD_DIR PROGRAM SECONDS: one program's run; its status is the run's.
 bri_fuzz_one() {
   local build=$1 name=$2 seconds=$3
@@ -28,11 +62,10 @@ bri_fuzz_one() {
   mkdir -p "$work/corpus"
   local status=0
   (
-    bri_sanitizer_env
+    bri_fuzz_env
+    bri_fuzz_args "$name" "$seconds"
     cd "$work"
-    "../../fuzz/$name" corpus "$OLDPWD/fuzz/corpus/$name" -max_total_time="$seconds" \
-      -max_len="$(bri_fuzz_max_len "$name")" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
-      >"../$name.log" 2>&1
+    "../../fuzz/$name" corpus "$OLDPWD/fuzz/corpus/$name" "${BRI_FUZZ_ARGS[@]}" >"../$name.log" 2>&1
   ) || status=$?
   local runs_line
   runs_line=$(grep -m1 'stat::number_of_executed_units' "$runs/$name.log" | awk '{print $2}') || true

@@ -18,6 +18,11 @@
  * the request with nothing written back, and drops the connection; the next request on the handle
  * connects afresh. A request is never sent twice: it is only sent again on a fresh connection when
  * the old connection had been closed by the server before any of its bytes went out.
+ *
+ *   PendMs (REG_DWORD, default 0): when not 0, every request is pended (STATUS_PENDING) and relayed
+ *   that many milliseconds later by a work item, as a driver that completes its requests from
+ *   elsewhere does. A pended request that the caller cancels before it is relayed is completed as
+ *   STATUS_CANCELLED and never reaches brisim.
  */
 #include <ntifs.h>
 
@@ -27,6 +32,7 @@
 #define RELAY_NAME_MAX 64     /* characters of a device or pipe name */
 #define REPLY_TIMEOUT_MS 5000
 #define CONNECT_TIMEOUT_MS 5000 /* as long as a reply may take: a loaded server makes its next instance late */
+#define PEND_MS_MAX 10000
 
 typedef struct {
   WCHAR device_chars[RELAY_NAME_MAX + 1];
@@ -36,6 +42,8 @@ typedef struct {
   UNICODE_STRING link;
   UNICODE_STRING pipe;
   BOOLEAN link_made;
+  ULONG pend_ms;      /* 0: requests complete in the dispatch routine */
+  KSPIN_LOCK pending; /* guards every RELAY_PENDING's irp and orphan */
 } RELAY_DEVICE;
 
 #define REQUEST_HEADER_SIZE 16u
@@ -77,6 +85,21 @@ static USHORT NameLength(const WCHAR* name) {
   return n;
 }
 
+/* Reads a REG_DWORD value of the Parameters key; FALSE when it is missing or of another type. */
+static BOOLEAN ReadNumberValue(HANDLE key, const WCHAR* value_name, ULONG* number) {
+  UCHAR raw[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG)];
+  KEY_VALUE_PARTIAL_INFORMATION* info = (KEY_VALUE_PARTIAL_INFORMATION*)raw;
+  UNICODE_STRING value;
+  ULONG size = 0;
+  RtlInitUnicodeString(&value, value_name);
+  if (!NT_SUCCESS(ZwQueryValueKey(key, &value, KeyValuePartialInformation, info, sizeof(raw), &size))) {
+    return FALSE;
+  }
+  if (info->Type != REG_DWORD || info->DataLength != sizeof(ULONG)) return FALSE;
+  RtlCopyMemory(number, info->Data, sizeof(ULONG));
+  return TRUE;
+}
+
 /* Reads a REG_SZ value of the Parameters key into name; FALSE when it is missing or unusable. */
 static BOOLEAN ReadNameValue(HANDLE key, const WCHAR* value_name, WCHAR* name) {
   UCHAR raw[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + (RELAY_NAME_MAX + 1) * sizeof(WCHAR)];
@@ -114,6 +137,7 @@ static void ReadParameters(PUNICODE_STRING registry_path, RELAY_DEVICE* dev) {
     if (NT_SUCCESS(ZwOpenKey(&key, KEY_READ, &attributes))) {
       have_device = ReadNameValue(key, L"DeviceName", dev->device_chars);
       have_pipe = ReadNameValue(key, L"PipeName", dev->pipe_chars);
+      if (!ReadNumberValue(key, L"PendMs", &dev->pend_ms) || dev->pend_ms > PEND_MS_MAX) dev->pend_ms = 0;
       ZwClose(key);
     }
   }
@@ -344,12 +368,104 @@ static NTSTATUS DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
+/* One request relayed and completed. */
+static NTSTATUS Relay(RELAY_DEVICE* dev, RELAY_OPEN* open, PIRP irp) {
+  ULONG returned = 0;
+  NTSTATUS status;
+  KeWaitForSingleObject(&open->lock, Executive, KernelMode, FALSE, NULL);
+  status = Exchange(dev, open, (UCHAR*)irp->AssociatedIrp.SystemBuffer, &returned);
+  KeReleaseMutex(&open->lock, FALSE);
+  return Complete(irp, status, NT_SUCCESS(status) ? returned : 0);
+}
+
+/* ---- pended requests ------------------------------------------------------------------------ */
+
+/* A pended request and the work item that relays it. irp is NULL once the cancel routine has
+   taken the request; orphan is TRUE when the work item has gone while the cancel routine was
+   still to take it (the cancel routine then frees this). Both under the device's pending lock. */
+typedef struct {
+  PIO_WORKITEM item;
+  PIRP irp;
+  BOOLEAN orphan;
+} RELAY_PENDING;
+
+static void CancelPended(PDEVICE_OBJECT device, PIRP irp) {
+  RELAY_DEVICE* dev = (RELAY_DEVICE*)device->DeviceExtension;
+  RELAY_PENDING* pending = (RELAY_PENDING*)irp->Tail.Overlay.DriverContext[0];
+  KIRQL irql;
+  BOOLEAN orphan;
+  IoReleaseCancelSpinLock(irp->CancelIrql);
+  KeAcquireSpinLock(&dev->pending, &irql);
+  pending->irp = NULL;
+  orphan = pending->orphan;
+  KeReleaseSpinLock(&dev->pending, irql);
+  if (orphan) ExFreePoolWithTag(pending, RELAY_TAG);
+  Complete(irp, STATUS_CANCELLED, 0);
+}
+
+/* The work item: waits the pending time, then relays the request unless it was cancelled. */
+static void RelayPended(PDEVICE_OBJECT device, PVOID context) {
+  RELAY_DEVICE* dev = (RELAY_DEVICE*)device->DeviceExtension;
+  RELAY_PENDING* pending = (RELAY_PENDING*)context;
+  PIO_WORKITEM item = pending->item;
+  LARGE_INTEGER pause;
+  KIRQL irql;
+  PIRP irp;
+  BOOLEAN free_pending = TRUE;
+
+  pause.QuadPart = -(LONGLONG)dev->pend_ms * 10000;
+  KeDelayExecutionThread(KernelMode, FALSE, &pause);
+  KeAcquireSpinLock(&dev->pending, &irql);
+  irp = pending->irp;
+  if (irp != NULL && IoSetCancelRoutine(irp, NULL) == NULL) {
+    /* The cancel routine has the request and is yet to see this record. */
+    irp = NULL;
+    pending->orphan = TRUE;
+    free_pending = FALSE;
+  }
+  KeReleaseSpinLock(&dev->pending, irql);
+  if (free_pending) ExFreePoolWithTag(pending, RELAY_TAG);
+  if (irp != NULL) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    Relay(dev, (RELAY_OPEN*)stack->FileObject->FsContext, irp);
+  }
+  IoFreeWorkItem(item);
+}
+
+static NTSTATUS Pend(PDEVICE_OBJECT device, PIRP irp) {
+  RELAY_DEVICE* dev = (RELAY_DEVICE*)device->DeviceExtension;
+  RELAY_PENDING* pending = (RELAY_PENDING*)ExAllocatePoolWithTag(NonPagedPool, sizeof(RELAY_PENDING), RELAY_TAG);
+  KIRQL irql;
+  if (pending == NULL) return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+  pending->item = IoAllocateWorkItem(device);
+  if (pending->item == NULL) {
+    ExFreePoolWithTag(pending, RELAY_TAG);
+    return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+  }
+  pending->irp = irp;
+  pending->orphan = FALSE;
+  irp->Tail.Overlay.DriverContext[0] = pending;
+  IoMarkIrpPending(irp);
+  KeAcquireSpinLock(&dev->pending, &irql);
+  IoSetCancelRoutine(irp, CancelPended);
+  if (irp->Cancel && IoSetCancelRoutine(irp, NULL) != NULL) {
+    /* Cancelled before the cancel routine was in place: nobody else has it. */
+    pending->irp = NULL;
+    KeReleaseSpinLock(&dev->pending, irql);
+    IoFreeWorkItem(pending->item);
+    ExFreePoolWithTag(pending, RELAY_TAG);
+    Complete(irp, STATUS_CANCELLED, 0);
+    return STATUS_PENDING;
+  }
+  KeReleaseSpinLock(&dev->pending, irql);
+  IoQueueWorkItem(pending->item, RelayPended, DelayedWorkQueue, pending);
+  return STATUS_PENDING;
+}
+
 static NTSTATUS DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   RELAY_DEVICE* dev = (RELAY_DEVICE*)device->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   RELAY_OPEN* open = stack->FileObject != NULL ? (RELAY_OPEN*)stack->FileObject->FsContext : NULL;
-  ULONG returned = 0;
-  NTSTATUS status;
 
   if (open == NULL) return Complete(irp, STATUS_INVALID_HANDLE, 0);
   if (stack->Parameters.DeviceIoControl.IoControlCode != RELAY_CODE) {
@@ -360,10 +476,8 @@ static NTSTATUS DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
       irp->AssociatedIrp.SystemBuffer == NULL) {
     return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   }
-  KeWaitForSingleObject(&open->lock, Executive, KernelMode, FALSE, NULL);
-  status = Exchange(dev, open, (UCHAR*)irp->AssociatedIrp.SystemBuffer, &returned);
-  KeReleaseMutex(&open->lock, FALSE);
-  return Complete(irp, status, NT_SUCCESS(status) ? returned : 0);
+  if (dev->pend_ms != 0) return Pend(device, irp);
+  return Relay(dev, open, irp);
 }
 
 static void Unload(PDRIVER_OBJECT driver) {
@@ -393,6 +507,7 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
   if (!NT_SUCCESS(status)) return status;
   dev = (RELAY_DEVICE*)device->DeviceExtension;
   *dev = params;
+  KeInitializeSpinLock(&dev->pending);
   MakePath(&dev->link, dev->link_path, RELAY_NAME_MAX + 16, L"\\DosDevices\\", dev->device_chars);
   MakePath(&dev->pipe, dev->pipe_path, RELAY_NAME_MAX + 16, L"\\??\\pipe\\", dev->pipe_chars);
   status = IoCreateSymbolicLink(&dev->link, &device_path);

@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // The table of opened driver devices that each backend keeps.
 //
-// A DeviceHandle is the index of a record that lives until the process ends and is never reused,
-// so a handle closed by one thread (the console control handler) while another still uses it can
-// never reach a later device that happens to get the same system handle or descriptor.
+// A DeviceHandle is a number given to one opened device and never given again, so a handle closed
+// by one thread (the console control handler) while another still uses it can never reach a later
+// device that happens to get the same system handle or descriptor. Only open devices hold a
+// record: a close lets go of it (and of the buffers it holds) as soon as no call of another thread
+// still uses it, so a program that opens and closes devices over and over holds no more memory
+// than the devices it has open.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
-#include <deque>
+#include <map>
+#include <memory>
 #include <mutex>
 
 #include "platform/platform.h"
@@ -28,18 +32,20 @@ class DeviceTable {
   // Keeps a new record, filled in by fill(record), and returns its handle.
   template <typename Fill>
   DeviceHandle Add(Fill&& fill) {
+    auto device = std::make_shared<Device>();
+    fill(*device);
+    device->usable = true;
     std::lock_guard<std::mutex> lock(mutex_);
-    Device& device = devices_.emplace_back();
-    fill(device);
-    device.usable = true;
-    return static_cast<DeviceHandle>(devices_.size() - 1);
+    const DeviceHandle handle = next_++;
+    devices_.emplace(handle, std::move(device));
+    return handle;
   }
 
   // Runs request(record) under the record's lock when the handle names a usable device; returns
   // its result, or false.
   template <typename Request>
   bool Use(DeviceHandle handle, Request&& request) {
-    Device* device = Find(handle);
+    const std::shared_ptr<Device> device = Find(handle);
     if (device == nullptr) return false;
     std::lock_guard<std::mutex> lock(device->mutex);
     return device->usable && request(*device);
@@ -51,34 +57,39 @@ class DeviceTable {
     if (!device.close_claimed.load()) device.lost.store(true);
   }
 
-  // Whether the handle names a device that was lost for good.
+  // Whether the handle names an open device that was lost for good.
   bool Lost(DeviceHandle handle) {
-    Device* device = Find(handle);
+    const std::shared_ptr<Device> device = Find(handle);
     return device != nullptr && device->lost.load();
   }
 
   // Closes the device once, whichever thread asks first. wake(record) runs first, without the
   // record's lock, to end a request of another thread that still waits on the device (the system
   // handle is still the record's then: only this claiming call closes it); close(record) runs
-  // under the lock once that request has let go of it.
+  // under the lock once that request has let go of it, and lets go of the record's buffers. The
+  // handle then names nothing; the record goes when the last call that still holds it returns.
   template <typename Wake, typename Close>
   void CloseOnce(DeviceHandle handle, Wake&& wake, Close&& close) {
-    Device* device = Find(handle);
+    const std::shared_ptr<Device> device = Find(handle);
     if (device == nullptr || device->close_claimed.exchange(true)) return;
     wake(*device);
-    std::lock_guard<std::mutex> lock(device->mutex);
-    device->usable = false;
-    close(*device);
+    {
+      std::lock_guard<std::mutex> lock(device->mutex);
+      device->usable = false;
+      close(*device);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    devices_.erase(handle);
   }
 
  private:
-  Device* Find(DeviceHandle handle) {
-    if (handle < 0) return nullptr;
+  std::shared_ptr<Device> Find(DeviceHandle handle) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto index = static_cast<std::size_t>(handle);
-    return index < devices_.size() ? &devices_[index] : nullptr;
+    const auto found = devices_.find(handle);
+    return found != devices_.end() ? found->second : nullptr;
   }
 
   std::mutex mutex_;
-  std::deque<Device> devices_;  // guarded by mutex_; elements never move or go away
+  DeviceHandle next_ = 0;                                    // guarded by mutex_; the next handle to give
+  std::map<DeviceHandle, std::shared_ptr<Device>> devices_;  // guarded by mutex_; the open devices
 };

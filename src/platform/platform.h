@@ -24,7 +24,8 @@ inline constexpr std::uint32_t kDriverIoControl = 0x160040;
 // device (CreateFileA with FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL). kInvalidDevice on failure.
 DeviceHandle PlatOpenDevice(const char* path);
 
-// One synchronous device I/O control call (DeviceIoControl without OVERLAPPED). On success the
+// One device I/O control call, waited for until the driver has completed it (DeviceIoControl
+// with an OVERLAPPED, then GetOverlappedResult when the driver pends the request). On success the
 // output buffer has received *returned bytes (at most out_len) and true is returned; on failure
 // the output buffer is left untouched and false is returned. Calls from several threads on one
 // handle are allowed; they never interleave on the device.

@@ -9,8 +9,10 @@ import time
 import unittest
 
 import harness
+import lapmon_util
 import wine_rig
 from harness import Sim
+from lapmon_util import OP_TRACE_DESTROY, OP_TRACE_READ, OP_TRACE_STATUS, count_at_least
 
 PROBE = os.environ.get("BRI_RELAY_PROBE", "relay_probe.exe")
 SCENARIO = {"lines": [{"name": "Tessix1 LINE1 (U)"}]}
@@ -140,6 +142,67 @@ class Relay(unittest.TestCase):
             self.assertEqual(proc.wait(15), 0)
             out, _ = holder.communicate(timeout=30)
             self.assertEqual([outcome(l) for l in lines(out.decode().split())], [("ok", 262200), ("failed", "1")])
+
+
+@unittest.skipUnless(harness.WINE, "the relay driver runs under Windows (Wine) only")
+class PendedRequests(unittest.TestCase):
+    """A driver may pend a request and complete it later, from another thread: the tools open the
+    device for overlapped I/O, so each call must wait for that completion before it reads the
+    reply or lets go of the block. The relay pends every request for PendMs here."""
+
+    def pended(self, ms):
+        wine_rig.set_relay_pending(harness.WRAP, "TESSIX0", ms)
+        self.addCleanup(wine_rig.set_relay_pending, harness.WRAP, "TESSIX0", None)
+
+    def test_linestat_reports_as_with_a_driver_that_answers_at_once(self):
+        sc = {"lines": [{"name": "Tessix1 LINE%d (S/T)" % i, "handle": 0x1001 + i} for i in range(2)]}
+        with Sim(sc) as sim:
+            at_once = harness.run(harness.LINESTAT, ["-v"], sim, timeout=120)
+        self.assertEqual(at_once.returncode, 0, at_once.stdout)
+        self.pended(150)
+        with Sim(sc) as sim:
+            pended = harness.run(harness.LINESTAT, ["-v"], sim, timeout=120)
+        self.assertEqual(pended.stdout, at_once.stdout)
+        self.assertEqual(pended.returncode, 0)
+
+    def test_lapmon_traces_and_tears_down(self):
+        self.pended(100)
+        frames = [lapmon_util.frame(i, at_ms=200 * i) for i in range(3)]
+        with Sim(lapmon_util.scenario(lapmon_util.line("L0", 0x1001, frames))) as sim:
+            proc = lapmon_util.start_lapmon(["-a", "-raw"], sim)
+            try:
+                harness.wait_for_log(sim, count_at_least(OP_TRACE_READ, 3), timeout=60)
+                harness.wait_for_log(sim, count_at_least(OP_TRACE_STATUS, 2), timeout=60)
+                status, out = lapmon_util.stop_with_nine(proc, timeout=60)
+            finally:
+                lapmon_util.kill_quietly(proc)
+            self.assertEqual(status, 0, out)
+            self.assertEqual(len(lapmon_util.stamps(out)), 3, out)
+            log = harness.wait_for_log(sim, count_at_least(OP_TRACE_DESTROY, 1))
+            self.assertEqual([r["opcode"] for r in log].count(OP_TRACE_DESTROY), 1)
+
+    def test_ctrl_c_ends_a_pended_request(self):
+        # Every request is relayed 8 s late. Ctrl-C comes while a poll is pended: the handler's
+        # teardown cannot get the device, so its watchdog closes the handle (1.5 s), which cancels
+        # the pended poll. lapmon then ends long before the relay would have completed it, and
+        # the cancelled poll never reaches brisim.
+        self.pended(8000)
+        with Sim(lapmon_util.scenario(lapmon_util.line("L0", 0x1001))) as sim:
+            proc = lapmon_util.start_lapmon(["-a"], sim)
+            try:
+                harness.wait_for_log(sim, count_at_least(OP_TRACE_STATUS, 1), timeout=90)
+                time.sleep(2.0)  # the next poll is pended by now
+                polls = len(sim.requests(OP_TRACE_STATUS))
+                interrupted = time.monotonic()
+                harness.interrupt(proc, signal.SIGINT)
+                proc.wait(30)
+                took = time.monotonic() - interrupted
+                lapmon_util.finish(proc)
+            finally:
+                lapmon_util.kill_quietly(proc)
+            self.assertLess(took, 6.0)
+            time.sleep(8.0)  # what the relay still had would have reached brisim by now
+            self.assertEqual(len(sim.requests(OP_TRACE_STATUS)), polls)
 
 
 if __name__ == "__main__":

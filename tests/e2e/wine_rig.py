@@ -117,6 +117,20 @@ def _installed(wrap, device):
     _set_state("devices", (_state("devices") or "") + "\n" + device)
 
 
+def set_relay_pending(wrap, device, ms):
+    """Makes the device's relay pend every request and relay it ms milliseconds later (None: as it
+    comes). The relay reads it when its service starts, that is when the next Sim starts."""
+    _installed(wrap, device)
+    key = r"HKLM\System\CurrentControlSet\Services\%s\Parameters" % service_name(device)
+    if ms is None:
+        args = ["reg", "delete", key, "/v", "PendMs", "/f"]
+    else:
+        args = ["reg", "add", key, "/v", "PendMs", "/t", "REG_DWORD", "/d", str(ms), "/f"]
+    status, text = _wine(wrap, args, "reg")
+    if status != 0 and ms is not None:
+        raise RuntimeError("cannot set the relay's pending time for %s: %s" % (device, text))
+
+
 # What net.exe says when the service did start or stop. Its exit status alone is not enough: now
 # and then Wine's net.exe has started the service, said so, and then failed at its own exit
 # ("Inconsistency detected by ld.so: dl-fini.c ... _dl_fini: Assertion ... failed!").

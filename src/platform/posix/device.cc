@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/program_message.h"
 #include "platform/device_table.h"
 #include "platform/platform.h"
 #include "platform/posix/device_dir.h"
@@ -103,9 +105,25 @@ void Break(Device& device) {
 
 }  // namespace
 
+namespace {
+
+// False, after a message on standard error (once a process), when the default device folder is
+// one of another user's: the open then fails as when no driver listens.
+bool DeviceDirUsable() {
+  const std::string foreign = ForeignDefaultDeviceDir();
+  if (foreign.empty()) return true;
+  static std::atomic<bool> told{false};
+  if (!told.exchange(true)) {
+    WriteProgramMessage(program_invocation_short_name, ForeignDeviceDirMessage(foreign, "BRI_DEVICE_DIR"));
+  }
+  return false;
+}
+
+}  // namespace
+
 DeviceHandle PlatOpenDevice(const char* path) {
   std::string_view name;
-  if (path == nullptr || !DeviceName(path, &name)) return kInvalidDevice;
+  if (path == nullptr || !DeviceName(path, &name) || !DeviceDirUsable()) return kInvalidDevice;
   std::string socket_path = DeviceDir() + '/';
   socket_path += name;
 
@@ -200,6 +218,7 @@ void PlatCloseDevice(DeviceHandle handle) {
       [](Device& device) {
         close(device.fd);
         device.fd = -1;
+        std::vector<std::uint8_t>().swap(device.reply);  // up to a command block's size
       });
 }
 

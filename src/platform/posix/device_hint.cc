@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // What the tools add, on standard error, when no driver device opens: the sockets tried and how to
-// start the simulated adapter.
+// start the simulated adapter (nothing when the open refused the default folder: it said why).
 #include <string>
 #include <string_view>
 
@@ -9,6 +9,8 @@
 
 std::string PlatMissingDeviceHint(const char* first, const char* second) {
   constexpr std::string_view kPrefix = "\\\\.\\";
+  // A default folder of another user's was not looked in, and the open said so already.
+  if (!ForeignDefaultDeviceDir().empty()) return {};
   std::string tried;
   for (const char* path : {first, second}) {
     if (path == nullptr) continue;

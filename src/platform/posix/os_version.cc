@@ -5,9 +5,10 @@
 #include <sys/utsname.h>
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "base/program_message.h"
 
 namespace {
 
@@ -123,8 +124,7 @@ bool PlatGetVersion(OsVersion* version) {
     std::string line = "BRI_OS value not understood: \"";
     line += setting;
     line += "\" (use nt, 95 or other, optionally with :MAJOR.MINOR.BUILD, or fail)\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    WriteStderr(line);
   }
   *version = found;
   return true;

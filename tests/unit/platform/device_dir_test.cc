@@ -48,6 +48,43 @@ TEST(DeviceDir, OpenLooksInTheRuntimeFolderByDefault) {
   unlink((runtime.path() + "/bri").c_str());
 }
 
+// A default folder of another user's is not used: a driver that listens there is not reached,
+// and the hint, which would send the user to it, is left out. A folder named by BRI_DEVICE_DIR is
+// the user's own choice and is used whoever owns it. Needs root, to give files away.
+TEST(DeviceDir, DefaultFolderOfAnotherUserIsNotUsed) {
+  constexpr uid_t kOther = 65534;
+  struct Case {
+    const char* name;
+    bool link_is_others, folder_is_others, named_by_env;
+    bool opens;
+  };
+  const Case cases[] = {
+      {"link of another user", true, false, false, false},
+      {"own link to another user's folder", false, true, false, false},
+      {"another user's folder named by BRI_DEVICE_DIR", false, true, true, true},
+  };
+  for (const Case& tc : cases) {
+    TempDir runtime;
+    FakeDriver driver([](const FakeRequest&) { return FakeReply::Bytes({}); }, "TESSIX0");
+    const std::string link = runtime.path() + "/bri";
+    ASSERT_EQ(symlink(driver.dir().c_str(), link.c_str()), 0);
+    if ((tc.link_is_others && lchown(link.c_str(), kOther, kOther) != 0) ||
+        (tc.folder_is_others && chown(driver.dir().c_str(), kOther, kOther) != 0)) {
+      GTEST_SKIP() << "cannot give files to another user (not root)";
+    }
+    ScopedEnv dir("BRI_DEVICE_DIR",
+                  tc.named_by_env ? std::optional<std::string>(driver.dir()) : std::nullopt);
+    ScopedEnv xdg("XDG_RUNTIME_DIR", runtime.path());
+    EXPECT_EQ(OwnFolder(link), !tc.link_is_others && !tc.folder_is_others) << tc.name;
+    EXPECT_EQ(OwnFolder(link + "/"), OwnFolder(link)) << tc.name;
+    const DeviceHandle handle = PlatOpenDevice("\\\\.\\TESSIX0");
+    EXPECT_EQ(handle != kInvalidDevice, tc.opens) << tc.name;
+    EXPECT_EQ(PlatMissingDeviceHint("\\\\.\\TESSIX0", nullptr).empty(), !tc.opens) << tc.name;
+    PlatCloseDevice(handle);
+    unlink(link.c_str());
+  }
+}
+
 TEST(MissingDeviceHint, NamesTheSocketsTriedAndBrisim) {
   ScopedEnv dir("BRI_DEVICE_DIR", "/run/user/7/bri");
   EXPECT_EQ(PlatMissingDeviceHint("\\\\.\\TESSIX0", "\\\\.\\Quorlink"),

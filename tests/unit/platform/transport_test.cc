@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // The device transport: what goes over the socket, and what the caller's buffer holds afterwards.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <chrono>
@@ -252,6 +253,29 @@ TEST(DeviceTransport, CloseWhileAnotherThreadWaitsForTheReply) {
   PlatCloseDevice(handle);  // a second close does nothing
   PlatCloseDevice(again);
   EXPECT_EQ(driver.requests().size(), 2u);
+}
+
+// A closed handle keeps nothing of its device: a program that opens, uses and closes devices over
+// and over holds no more heap than one device's worth, whatever the replies were. The heap is
+// measured with no driver alive, so that only what the tool's side kept counts.
+TEST(DeviceTransport, ClosedDevicesLetGoOfTheirBuffers) {
+  std::vector<std::uint8_t> buffer = Pattern(262200, 9);
+  const auto rounds = [&](int count) {
+    FakeDriver driver([](const FakeRequest& r) { return FakeReply::Bytes(r.input); });
+    ScopedEnv env("BRI_DEVICE_DIR", driver.dir());
+    int ok = 0;
+    for (int i = 0; i < count; ++i) {
+      const DeviceHandle handle = PlatOpenDevice(kDevice);
+      std::uint32_t returned = 0;
+      ok += PlatDeviceControl(handle, kDriverIoControl, buffer.data(), 262200, buffer.data(), 262200, &returned);
+      PlatCloseDevice(handle);
+    }
+    return ok;
+  };
+  ASSERT_EQ(rounds(1), 1);
+  const std::size_t before = mallinfo2().uordblks;  // 0 throughout where a sanitizer owns the heap
+  ASSERT_EQ(rounds(100), 100);
+  EXPECT_LT(mallinfo2().uordblks, before + 262200);  // 100 kept replies would be 26 MB
 }
 
 TEST(DeviceTransport, InvalidHandlesFailCleanly) {

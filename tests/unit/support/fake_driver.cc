@@ -164,7 +164,10 @@ void FakeDriver::Serve(int fd, int connection) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       FakeRequest logged = request;
-      if (logged.input.size() > kLoggedInputBytes) logged.input.resize(kLoggedInputBytes);
+      if (logged.input.size() > kLoggedInputBytes) {
+        logged.input.resize(kLoggedInputBytes);
+        logged.input.shrink_to_fit();  // the log keeps the head of each input, not its buffer
+      }
       log_.push_back(std::move(logged));
     }
 
