@@ -10,6 +10,7 @@
 #include "base/version.h"
 #include "decode/trace_entry.h"
 #include "decode/trace_entry_codec.h"
+#include "platform/platform.h"
 
 namespace lapdecode {
 namespace {
@@ -155,7 +156,7 @@ FileResult Decode(const std::string& label, capture::Reader& reader, const captu
     const std::string& name = !options.name.empty()      ? options.name
                               : !interface.name.empty() ? interface.name
                                                         : fallbackName;
-    FormatTraceFrame(text, name.c_str(), TraceEntryBytes(entry), options.views);
+    FormatTraceFrame(text, name.c_str(), TraceEntryBytes(entry), options.views, PlatFileTimeToLocal);
     if (text.size() >= kBatchSize && !flush()) return FileResult::kOutputGone;
   }
   if (!flush()) return FileResult::kOutputGone;

@@ -75,7 +75,7 @@ void DrainRing(const char* lineName, TraceRing& ring, ConsoleBatch& batch) {
       const TraceEntryView slot = RingPeek(ring);
       std::copy(slot.begin(), slot.end(), entry.begin());
     }
-    FormatTraceFrame(batch.Text(), lineName, TraceEntryBytes(entry), ViewFlagOn);
+    FormatTraceFrame(batch.Text(), lineName, TraceEntryBytes(entry), ViewFlagOn, PlatFileTimeToLocal);
     batch.EntryDone();
     std::lock_guard<std::mutex> guard(hThdSem);
     RingStepRead(ring);
