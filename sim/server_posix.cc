@@ -110,12 +110,11 @@ bool IdOf(int dir_fd, const std::string& name, FileId* id) {
 
 // A lock on the device folder (flock), held while a brisim puts its socket in place and while it
 // removes it: two brisims starting at once take turns, and only one finds the name free. The
-// holder keeps it for a few file operations only, so it is tried for a bounded time.
+// holder keeps it for a few file operations only, so it is tried for a bounded time, every 10 ms.
 class FolderLock {
  public:
-  explicit FolderLock(int dir_fd) : fd_(dir_fd) {
-    constexpr int kTries = 500;  // 10 ms apart: 5 seconds
-    for (int i = 0; i < kTries; ++i) {
+  FolderLock(int dir_fd, int wait_ms) : fd_(dir_fd) {
+    for (int waited = 0; waited <= wait_ms; waited += 10) {
       if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
         held_ = true;
         return;
@@ -191,7 +190,8 @@ bool PutInPlace(int listener, int dir_fd, const ServerOptions& options, const st
 
 // At the end: removes the device socket if it is still the one this brisim put in place.
 void RemoveIfOurs(int dir_fd, const std::string& device, const FileId& ours) {
-  FolderLock lock(dir_fd);  // without it after its time, the check is still made
+  // Within a second of the stop request; without the lock after that, the check is still made.
+  FolderLock lock(dir_fd, 1000);
   FileId now;
   if (IdOf(dir_fd, device, &now) && now == ours) unlinkat(dir_fd, device.c_str(), 0);
 }
@@ -234,7 +234,7 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
   Fd listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   FileId ours;
   {
-    FolderLock lock(dir.get());
+    FolderLock lock(dir.get(), 5000);
     if (!lock.held()) {
       std::fprintf(stderr, "brisim: cannot lock %s: %s\n", options.dir.c_str(), lock.Reason().c_str());
       return 1;
