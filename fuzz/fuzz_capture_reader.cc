@@ -6,7 +6,8 @@
 //
 // The file is an exact-size heap block, so that AddressSanitizer reports any read past it. Read again
 // from a source that hands it out in small pieces (the reader then works on a window it refills),
-// it gives the same packets, final status and problem.
+// it gives the same packets, final status and problem. The LAPD walk over the file gives a frame
+// for every packet that the frame sides take, and explains every problem it meets.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "capture/capture_reader.h"
 #include "capture/capture_writer.h"
+#include "capture/lapd_capture.h"
 #include "capture/lapd_frames.h"
 #include "fuzz_check.h"
 
@@ -81,6 +83,24 @@ void CheckStreamed(ByteSpan file, const std::vector<ByteSpan>& packets, capture:
   FUZZ_CHECK(reader.problem() == problem);
 }
 
+// The walk's frames are the packets that LapdFrames takes, and every notice has its text.
+void CheckWalk(ByteSpan file, std::size_t frames_taken, capture::ReadStatus status) {
+  capture::Reader reader(file);
+  capture::LapdCapture walk(reader, "fuzz", 260);
+  capture::LapdFrame frame;
+  capture::LapdNotice notice;
+  std::size_t frames = 0;
+  for (capture::LapdCapture::Step step;
+       (step = walk.Next(&frame, &notice)) != capture::LapdCapture::Step::kEnd;) {
+    if (step == capture::LapdCapture::Step::kFrame) ++frames;
+    if (step == capture::LapdCapture::Step::kNotice) FUZZ_CHECK(!notice.text.empty());
+  }
+  FUZZ_CHECK(frames == frames_taken && walk.frames() == frames_taken);
+  FUZZ_CHECK(walk.status() == status);
+  FUZZ_CHECK(walk.Stop().has_value() == (status != capture::ReadStatus::kEnd));
+  for (const capture::LapdNotice& count : walk.Counts()) FUZZ_CHECK(!count.text.empty());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -92,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   capture::LapdFrames frames(260);
   capture::Packet packet;
   capture::ReadStatus status;
-  std::size_t count = 0;
+  std::size_t count = 0, taken = 0;
+  std::uint64_t last_offset = 0;
   std::vector<ByteSpan> packets;
   while ((status = reader.Next(&packet)) == capture::ReadStatus::kPacket) {
     ++count;
@@ -101,9 +122,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(Inside(packet.data, file.get(), size));
     FUZZ_CHECK(packet.interface < reader.interfaces().size());
     FUZZ_CHECK(packet.nanoseconds < 1000000000u);
+    // Each packet's block or record starts after the one before and holds the packet.
+    FUZZ_CHECK(packet.offset < size && (count == 1 || packet.offset > last_offset));
+    FUZZ_CHECK(packet.data.empty() || packet.data.data() > file.get() + packet.offset);
+    last_offset = packet.offset;
     const capture::Interface& interface = reader.interfaces()[packet.interface];
     capture::LapdFrame frame;
     if (frames.Take(packet, interface, &frame)) {
+      ++taken;
       FUZZ_CHECK(frame.octets.size() <= 260);
       FUZZ_CHECK(Inside(frame.octets, file.get(), size));
       FUZZ_CHECK(frame.direction <= 1);
@@ -114,5 +140,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK((status == capture::ReadStatus::kEnd) == reader.problem().empty());
   FUZZ_CHECK(status != capture::ReadStatus::kNotCapture || count == 0);
   CheckStreamed(span, packets, status, reader.problem());
+  CheckWalk(span, taken, status);
   return 0;
 }

@@ -220,3 +220,7 @@ write("fuzz_capture_reader", "pcapng_two_interfaces",
       pcapng([(177, "", 9), (203, "B", 0x8A)], [(1, 7, SETUP, 0), (0, 9, LINUX_LAPD_USER + UA, 0)]))
 write("fuzz_capture_reader", "pcapng_big_endian", pcapng([(203, "X", 7)], [(0, 1, SABME, 1)], endian=">"))
 write("fuzz_capture_reader", "pcapng_cut", pcapng([(203, "", 6)], [(0, 1, SETUP, 0)])[:-9])
+write("fuzz_capture_reader", "pcap_linux_lapd_short",
+      pcap([(5, 0, LINUX_LAPD_USER[:5]), (6, 0, LINUX_LAPD_USER + UA)], linktype=177))
+write("fuzz_capture_reader", "pcapng_huge_block",
+      pcapng([(203, "", 6)], [(0, 1, SABME, 0)]) + struct.pack("<II", 6, 0xFFFFFFF0) + bytes(64))

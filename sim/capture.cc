@@ -1,12 +1,15 @@
 #include "capture.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
 
+#include "capture/lapd_capture.h"
 #include "decode/trace_entry.h"
 
 namespace brisim {
@@ -17,7 +20,8 @@ constexpr std::int64_t kMaxAtMs = std::int64_t{1} << 40;  // as the scenario rea
 std::string DescribeDirections(const capture::LapdFrames& lapd, const CaptureSpec& plan, int link_type) {
   const InferenceCounts& c = lapd.inferred;
   const std::uint64_t inferred = c.by_kind + c.by_poll + c.too_short;
-  const int kinds = (lapd.by_header > 0 ? 1 : 0) + (lapd.by_given > 0 ? 1 : 0) + (lapd.by_flag > 0 ? 1 : 0) + (inferred > 0 ? 1 : 0);
+  const int kinds = (lapd.by_header > 0 ? 1 : 0) + (lapd.by_given > 0 ? 1 : 0) + (lapd.by_flag > 0 ? 1 : 0) +
+                    (inferred > 0 ? 1 : 0);
   std::string text;
   const auto add = [&text, kinds](const std::string& part, std::uint64_t n) {
     if (!text.empty()) text += "; ";
@@ -25,7 +29,8 @@ std::string DescribeDirections(const capture::LapdFrames& lapd, const CaptureSpe
     if (kinds > 1) text += " (" + std::to_string(n) + " frames)";
   };
   if (lapd.by_header > 0) add("directions from the capture's pseudo-header", lapd.by_header);
-  if (lapd.by_given > 0) add("direction " + std::to_string(plan.direction.value_or(0)) + " given for every frame", lapd.by_given);
+  if (lapd.by_given > 0)
+    add("direction " + std::to_string(plan.direction.value_or(0)) + " given for every frame", lapd.by_given);
   if (lapd.by_flag > 0) add("directions from the packets' inbound/outbound flags", lapd.by_flag);
   if (inferred > 0) add(capture::DescribeInference(c), inferred);
   if (!text.empty()) return text;
@@ -42,52 +47,60 @@ std::string JoinPath(const std::string& base, const std::string& file) {
 
 }  // namespace
 
-std::vector<FrameSpec> ReadCapture(const CaptureSpec& capture, const std::string& path, CaptureSummary* summary) {
-  std::vector<std::uint8_t> file;
-  std::string error;
-  if (!capture::LoadFile(path, &file, &error)) {
-    throw ScenarioError(capture.key + ": cannot read capture " + path + ": " + error);
-  }
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+std::int64_t PacedAt(const CaptureSpec& capture, const capture::Packet& packet, std::int64_t first_seconds,
+                     std::int64_t first_nanos) {
+  const double ns = static_cast<double>(packet.seconds - first_seconds) * 1e9 +
+                    static_cast<double>(static_cast<std::int64_t>(packet.nanoseconds) - first_nanos);
+  const double ms = std::clamp(ns / 1e6 / capture.speed, 0.0, static_cast<double>(kMaxAtMs));
+  return std::min<std::int64_t>(capture.start_ms + static_cast<std::int64_t>(std::llround(ms)), kMaxAtMs);
+}
+
+}  // namespace
+
+std::vector<FrameSpec> ReadCapture(const CaptureSpec& capture, const std::string& path,
+                                   CaptureSummary* summary) {
+  const std::string cannot = capture.key + ": cannot read capture " + path + ": ";
+  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) throw ScenarioError(cannot + std::strerror(errno));
   *summary = CaptureSummary{};
-  capture::Reader reader(file);
-  capture::LapdFrames lapd(kFrameDataSize, capture.direction);
+  capture::StreamSource source(file.get());
+  capture::Reader reader(source);
+  capture::LapdCapture walk(reader, "brisim", kFrameDataSize, capture.direction);
 
   std::vector<FrameSpec> frames;
   std::int64_t first_seconds = 0, first_nanos = 0;
-  capture::Packet packet;
-  capture::ReadStatus status;
-  while ((status = reader.Next(&packet)) == capture::ReadStatus::kPacket) {
-    const capture::Interface& interface = reader.interfaces()[packet.interface];
-    capture::LapdFrame frame;
-    if (!lapd.Take(packet, interface, &frame)) {
-      if (interface.link_type == kLinkTypeLinuxLapd || interface.link_type == kLinkTypeLapd) {
-        ++summary->not_lapd;
-      } else {
-        ++summary->other_link;
-      }
+  capture::LapdFrame frame;
+  capture::LapdNotice notice;
+  for (capture::LapdCapture::Step step;
+       (step = walk.Next(&frame, &notice)) != capture::LapdCapture::Step::kEnd;) {
+    if (step == capture::LapdCapture::Step::kNotice) {
+      // How the directions were found is told by the summary's own line; skipped packets are noted.
+      if (notice.problem) summary->skipped.push_back(notice.text);
       continue;
     }
-    if (frame.cut) ++summary->cut_to_260;
     FrameSpec f;
     f.octets.assign(frame.octets.begin(), frame.octets.end());
     f.direction = frame.direction;
     f.filetime = frame.file_time;
     f.at_ms = capture.start_ms;
     // Pacing counts from the first frame's capture time.
+    const capture::Packet& packet = walk.packet();
     if (frames.empty()) {
       first_seconds = packet.seconds;
       first_nanos = packet.nanoseconds;
     } else if (!capture.as_fast_as_read) {
-      const double ns = static_cast<double>(packet.seconds - first_seconds) * 1e9 +
-                        static_cast<double>(static_cast<std::int64_t>(packet.nanoseconds) - first_nanos);
-      const double ms = std::clamp(ns / 1e6 / capture.speed, 0.0, static_cast<double>(kMaxAtMs));
-      f.at_ms = std::min<std::int64_t>(capture.start_ms + static_cast<std::int64_t>(std::llround(ms)), kMaxAtMs);
+      f.at_ms = PacedAt(capture, packet, first_seconds, first_nanos);
     }
     frames.push_back(std::move(f));
   }
-  if (status == capture::ReadStatus::kNotCapture) {
-    throw ScenarioError(capture.key + ": cannot read capture " + path + ": " + reader.problem());
-  }
+  if (source.failed()) throw ScenarioError(cannot + source.error());
+  if (walk.status() == capture::ReadStatus::kNotCapture) throw ScenarioError(cannot + reader.problem());
   // The link type named is the first LAPD interface's, else the first interface's.
   bool any_lapd = false;
   for (const capture::Interface& i : reader.interfaces()) {
@@ -98,14 +111,16 @@ std::vector<FrameSpec> ReadCapture(const CaptureSpec& capture, const std::string
     }
   }
   if (!any_lapd && !reader.interfaces().empty()) {
-    throw ScenarioError(capture.key + ": " + path + ": link type " + std::to_string(reader.interfaces()[0].link_type) +
-                        " carries no LAPD frames (expected 177 LINUX_LAPD or 203 LAPD)");
+    throw ScenarioError(capture.key + ": " + path + ": " +
+                        capture::ForeignLinkTypeText(reader.interfaces()[0].link_type, "brisim"));
   }
-  if (status != capture::ReadStatus::kEnd) {
-    summary->problem = (status == capture::ReadStatus::kCutShort ? "cut short: " : "damaged: ") + reader.problem();
-  }
+  for (const capture::LapdNotice& count : walk.Counts()) summary->skipped.push_back(count.text);
+  if (const std::optional<capture::LapdNotice> stop = walk.Stop()) summary->problem = stop->text;
   summary->frames = frames.size();
-  summary->directions = DescribeDirections(lapd, capture, summary->link_type);
+  summary->not_lapd = walk.other_protocol();
+  summary->damaged = walk.short_records();
+  summary->cut_to_260 = walk.cut();
+  summary->directions = DescribeDirections(walk.directions(), capture, summary->link_type);
   return frames;
 }
 
@@ -122,12 +137,10 @@ std::vector<std::string> LoadCaptures(Scenario& scenario, const std::string& bas
     trace.paced_by_reader = trace.paced_by_reader || trace.capture->as_fast_as_read;
     CheckRepeat(trace, "lines[" + std::to_string(i) + "].trace");
 
-    std::string line = "line " + std::to_string(i + 1) + " (" + scenario.lines[i].name + ") plays " + path + ": " +
-                       std::to_string(summary.frames) + " frames, link type " + std::to_string(summary.link_type) +
-                       ", " + summary.directions;
-    if (summary.not_lapd > 0) line += "; " + std::to_string(summary.not_lapd) + " records without LAPD skipped";
-    if (summary.other_link > 0) line += "; " + std::to_string(summary.other_link) + " packets of other link types skipped";
-    if (summary.cut_to_260 > 0) line += "; " + std::to_string(summary.cut_to_260) + " frames cut to 260 octets";
+    std::string line = "line " + std::to_string(i + 1) + " (" + scenario.lines[i].name + ") plays " + path +
+                       ": " + std::to_string(summary.frames) + " frames, link type " +
+                       std::to_string(summary.link_type) + ", " + summary.directions;
+    for (const std::string& note : summary.skipped) line += "; " + note;
     if (trace.capture->as_fast_as_read) {
       line += "; as fast as read";
     } else if (trace.capture->speed != 1.0) {
@@ -139,8 +152,7 @@ std::vector<std::string> LoadCaptures(Scenario& scenario, const std::string& bas
     }
     lines.push_back(std::move(line));
     if (!summary.problem.empty()) {
-      lines.push_back("warning: " + path + " is " + summary.problem + "; playing the " + std::to_string(summary.frames) +
-                      " frames before it");
+      lines.push_back("warning: " + path + ": " + summary.problem + "; playing the frames before it");
     }
     trace.capture.reset();
   }

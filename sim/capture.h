@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/lapd_frames.h"
 #include "base/bytes.h"
+#include "capture/lapd_frames.h"
 #include "scenario.h"
 
 namespace brisim {
@@ -35,11 +35,12 @@ using capture::ReadLinuxLapdHeader;
 struct CaptureSummary {
   int link_type = 0;
   std::uint64_t frames = 0;
-  std::uint64_t not_lapd = 0;     // LINKTYPE_LINUX_LAPD records of another protocol, or cut short
-  std::uint64_t other_link = 0;   // packets of interfaces of other link types
-  std::uint64_t cut_to_260 = 0;   // frames longer than a trace entry holds, cut to 260 octets
-  std::string directions;         // how the frames got their directions
-  std::string problem;            // why the reading stopped before the file's end; empty when it did not
+  std::uint64_t not_lapd = 0;        // LINKTYPE_LINUX_LAPD records of another protocol
+  std::uint64_t damaged = 0;         // LINKTYPE_LINUX_LAPD records shorter than their pseudo-header
+  std::uint64_t cut_to_260 = 0;      // frames longer than a trace entry holds, cut to 260 octets
+  std::string directions;            // how the frames got their directions
+  std::vector<std::string> skipped;  // what was skipped, one note each, as lapdecode says it
+  std::string problem;               // why the reading stopped before the file's end; empty when it did not
 };
 
 // Reads a capture file and returns its frames as trace frames paced by the capture: at_ms from the
@@ -47,7 +48,10 @@ struct CaptureSummary {
 // filetime from the capture time. Throws ScenarioError naming the capture's key on a file that
 // cannot be read, is no capture, or has no interface of the two link types above. A file cut
 // short or damaged part way gives the frames before that point and says why in summary->problem.
-std::vector<FrameSpec> ReadCapture(const CaptureSpec& capture, const std::string& path, CaptureSummary* summary);
+// The file is read block by block as lapdecode reads it, so that neither its length nor a length
+// field inside it can drive memory (only the frames kept do).
+std::vector<FrameSpec> ReadCapture(const CaptureSpec& capture, const std::string& path,
+                                   CaptureSummary* summary);
 
 // Reads every capture a scenario names, relative paths from base_dir, and appends their frames to
 // their traces; a trace played as fast as read becomes paced by its reader. Returns one line per

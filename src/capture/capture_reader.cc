@@ -1,5 +1,6 @@
 #include "capture/capture_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -20,10 +21,14 @@ constexpr std::uint32_t kMaxPcapRecord = 262144;
 
 using namespace pcapng;
 constexpr std::size_t kBlockOverhead = 12;  // type, total length, and the total length again
+// Interfaces held for one file, and the longest interface name kept: what a file describes costs
+// bounded memory however many descriptions it holds (real captures have one per line).
+constexpr std::size_t kMaxInterfaces = 4096;
+constexpr std::size_t kMaxInterfaceName = 256;
 // A reader on a source refills its window this much at a time (more when one block needs it).
 constexpr std::size_t kWindowSize = 256 * 1024;
 
-std::string At(std::size_t offset) { return " at offset " + std::to_string(offset); }
+std::string At(std::uint64_t offset) { return " at offset " + std::to_string(offset); }
 
 std::size_t Padded(std::size_t n) { return (n + 3) & ~static_cast<std::size_t>(3); }
 
@@ -34,32 +39,6 @@ std::size_t StreamSource::Read(std::uint8_t* data, std::size_t size) {
   const std::size_t n = std::fread(data, 1, size, stream_);
   if (n < size && std::ferror(stream_)) error_ = std::strerror(errno);
   return n;
-}
-
-bool LoadStream(std::FILE* stream, std::vector<std::uint8_t>* out, std::string* error) {
-  out->clear();
-  std::uint8_t chunk[65536];
-  for (;;) {
-    const std::size_t n = std::fread(chunk, 1, sizeof chunk, stream);
-    out->insert(out->end(), chunk, chunk + n);
-    if (n < sizeof chunk) break;
-  }
-  if (std::ferror(stream)) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-bool LoadFile(const std::string& path, std::vector<std::uint8_t>* out, std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  const bool ok = LoadStream(f, out, error);
-  std::fclose(f);
-  return ok;
 }
 
 // A fraction of a second (below units) in nanoseconds, rounded down, in 64-bit arithmetic only
@@ -120,6 +99,11 @@ void Reader::Fill(std::size_t n) {
   if (kept > 0 && pos_ > 0) std::memmove(window_.data(), window_.data() + pos_, kept);
   base_ += pos_;
   pos_ = 0;
+  // A window grown for a long block goes back to its usual size once that block is done with.
+  if (window_.size() > kWindowSize && kept <= kWindowSize && n <= kWindowSize) {
+    window_.resize(kWindowSize);
+    window_.shrink_to_fit();
+  }
   std::size_t filled = kept;
   while (filled < n && !source_ended_) {
     if (filled == window_.size()) window_.resize(window_.size() * 2);
@@ -213,6 +197,7 @@ ReadStatus Reader::NextPcap(Packet* packet) {
     return Stop(ReadStatus::kCutShort, "the file ends inside a record" + At(Offset()));
   }
   packet->interface = 0;
+  packet->offset = Offset();
   // A fraction past one second is carried into the seconds.
   const std::uint64_t nanos = nanosecond_pcap_ ? frac : static_cast<std::uint64_t>(frac) * 1000;
   packet->seconds = static_cast<std::int64_t>(sec) + static_cast<std::int64_t>(nanos / 1000000000);
@@ -247,7 +232,7 @@ ReadStatus Reader::NextPcapng(Packet* packet) {
     }
     std::uint32_t total = 0;
     if (!U32(file_, pos_ + 4, &total)) return Stop(ReadStatus::kCutShort, "the file ends inside a block" + At(Offset()));
-    if (total < kBlockOverhead || total % 4 != 0) {
+    if (total < kBlockOverhead || total % 4 != 0 || total > kMaxBlockLength) {
       return Stop(ReadStatus::kDamaged, "block of length " + std::to_string(total) + At(Offset()));
     }
     Fill(total);
@@ -282,7 +267,7 @@ ReadStatus Reader::NextPcapng(Packet* packet) {
   }
 }
 
-ReadStatus Reader::SectionHeader(std::size_t at, ByteSpan body) {
+ReadStatus Reader::SectionHeader(std::uint64_t at, ByteSpan body) {
   std::uint16_t major = 0;
   if (!U16(body, 4, &major)) return Stop(ReadStatus::kDamaged, "section header too short" + At(at));
   if (major != 1) {
@@ -294,6 +279,9 @@ ReadStatus Reader::SectionHeader(std::size_t at, ByteSpan body) {
 }
 
 ReadStatus Reader::InterfaceDescription(ByteSpan body) {
+  if (interfaces_.size() >= kMaxInterfaces) {
+    return Stop(ReadStatus::kDamaged, "more than " + std::to_string(kMaxInterfaces) + " interfaces" + At(block_at_));
+  }
   Interface interface;
   if (!U16(body, 0, &interface.link_type) || !U32(body, 4, &interface.snap_length)) {
     return Stop(ReadStatus::kDamaged, "interface description too short" + At(block_at_));
@@ -307,7 +295,8 @@ ReadStatus Reader::InterfaceDescription(ByteSpan body) {
     const ByteSpan value = body.subspan(off + 4, length);
     if (code == kOptEnd) break;
     if (code == kIfName) {
-      interface.name.assign(value.begin(), value.end());
+      const ByteSpan kept = value.first(std::min(value.size(), kMaxInterfaceName));
+      interface.name.assign(kept.begin(), kept.end());
       // Some writers count a terminating NUL.
       while (!interface.name.empty() && interface.name.back() == '\0') interface.name.pop_back();
     } else if (code == kIfTsresol && length >= 1) {
@@ -361,6 +350,7 @@ ReadStatus Reader::PacketFromBlock(std::uint32_t type, ByteSpan body, Packet* pa
                                           At(block_at_));
   }
   packet->interface = section_first_ + id;
+  packet->offset = block_at_;
   const Interface& interface = interfaces_[packet->interface];
   if (type == kSimplePacket) {
     // The captured part is what the block holds, up to the interface's snap length.

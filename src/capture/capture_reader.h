@@ -4,7 +4,8 @@
 // resolution an interface declares, the packets' inbound/outbound flags and drop counts).
 //
 // The reader works on the whole file in memory, or on a window of it that it refills from a source
-// block by block (memory then stays flat whatever the file's size), and reads every field through
+// block by block (memory then stays flat whatever the file's size: no record or block longer than
+// the ceilings below is ever buffered, whatever its length field says), and reads every field through
 // the guarded byte helpers: nothing in the file can make it read outside the buffer. It hands out
 // packets one at a time; when the file ends in the middle of a block or record it says so after
 // the packets before the cut, and a block that contradicts itself stops the reading the same way.
@@ -28,7 +29,7 @@ enum class PacketDirection : std::uint8_t { kUnknown = 0, kInbound = 1, kOutboun
 struct Interface {
   std::uint16_t link_type = 0;
   std::uint32_t snap_length = 0;  // 0: no limit
-  std::string name;               // if_name; empty when the file gives none (always for pcap)
+  std::string name;               // if_name, its first 256 octets; empty when the file gives none (pcap)
   std::uint8_t time_resolution = 6;          // if_tsresol: 10^-n seconds, or 2^-n with bit 7 set
   std::uint64_t units_per_second = 1000000;  // the same as a count
   std::int64_t offset_seconds = 0;           // if_tsoffset, added to every time stamp
@@ -44,6 +45,7 @@ struct Packet {
   PacketDirection direction = PacketDirection::kUnknown;
   bool has_drop_count = false;
   std::uint64_t drop_count = 0;  // packets lost between this one and the one before
+  std::uint64_t offset = 0;      // where its block or record starts in the file
 };
 
 enum class ReadStatus {
@@ -96,12 +98,12 @@ class Reader {
   ReadStatus Start();
   ReadStatus NextPcap(Packet* packet);
   ReadStatus NextPcapng(Packet* packet);
-  ReadStatus SectionHeader(std::size_t at, ByteSpan block);
+  ReadStatus SectionHeader(std::uint64_t at, ByteSpan block);
   ReadStatus InterfaceDescription(ByteSpan body);
   ReadStatus PacketFromBlock(std::uint32_t type, ByteSpan body, Packet* packet);
   ReadStatus Stop(ReadStatus status, std::string problem);
   void Fill(std::size_t n);
-  std::size_t Offset() const { return base_ + pos_; }
+  std::uint64_t Offset() const { return base_ + pos_; }
   bool U16(ByteSpan buf, std::size_t off, std::uint16_t* out) const;
   bool U32(ByteSpan buf, std::size_t off, std::uint32_t* out) const;
 
@@ -109,23 +111,18 @@ class Reader {
   std::size_t pos_ = 0;  // where reading stands in file_
   Source* source_ = nullptr;
   std::vector<std::uint8_t> window_;  // the window's bytes when reading from a source
-  std::size_t base_ = 0;              // offset in the file of file_'s first byte
+  std::uint64_t base_ = 0;            // offset in the file of file_'s first byte
   bool source_ended_ = false;
   bool started_ = false;
   bool big_endian_ = false;
   Format format_ = Format::kPcap;
   bool nanosecond_pcap_ = false;
-  std::size_t block_at_ = 0;       // offset in the file of the block being read, for messages
+  std::uint64_t block_at_ = 0;     // offset in the file of the block being read, for messages
   std::size_t section_first_ = 0;  // index of the current section's first interface
   std::vector<Interface> interfaces_;
   ReadStatus final_ = ReadStatus::kPacket;
   std::string problem_;
 };
-
-// Reads a whole file (binary) into out. False with the system's reason in error when it cannot.
-bool LoadFile(const std::string& path, std::vector<std::uint8_t>* out, std::string* error);
-// Reads a stream to its end; false with the reason when reading fails.
-bool LoadStream(std::FILE* stream, std::vector<std::uint8_t>* out, std::string* error);
 
 // A fraction of a second in 10^-n or 2^-n units (the if_tsresol byte) as nanoseconds.
 std::uint32_t FractionToNanoseconds(std::uint64_t fraction, std::uint8_t resolution);

@@ -77,7 +77,7 @@ void AppendSectionHeader(ByteBuffer& out, const std::string& application) {
   Put16(out, 0);
   Put64(out, ~std::uint64_t{0});  // section length not known
   if (!application.empty()) {
-    TextOption(out, 4, application);  // shb_userappl
+    TextOption(out, kShbUserappl, application);
     EndOfOptions(out);
   }
   EndBlock(out, start);
@@ -117,8 +117,8 @@ void AppendInterfaceStatistics(ByteBuffer& out, const StatisticsSpec& statistics
   Put32(out, statistics.interface);
   Put32(out, static_cast<std::uint32_t>(statistics.time_stamp >> 32));
   Put32(out, static_cast<std::uint32_t>(statistics.time_stamp));
-  if (statistics.has_received) Option64(out, 4, statistics.received);  // isb_ifrecv
-  if (statistics.has_dropped) Option64(out, 5, statistics.dropped);    // isb_ifdrop
+  if (statistics.has_received) Option64(out, kIsbIfrecv, statistics.received);
+  if (statistics.has_dropped) Option64(out, kIsbIfdrop, statistics.dropped);
   if (statistics.has_received || statistics.has_dropped) EndOfOptions(out);
   EndBlock(out, start);
 }

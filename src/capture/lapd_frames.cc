@@ -124,11 +124,11 @@ std::uint32_t DirectionInference::Next(ByteSpan f, std::optional<std::uint32_t> 
     role = cr == (*known != 0) ? Role::kCommand : Role::kResponse;
   } else if (role == Role::kEither) {
     ++counts_.by_poll;
-    role = !pf || poll_pending_[link] ? Role::kResponse : Role::kCommand;
+    role = !pf || poll_pending_.test(link) ? Role::kResponse : Role::kCommand;
   } else {
     ++counts_.by_kind;
   }
-  poll_pending_[link] = role == Role::kCommand && pf;
+  poll_pending_.set(link, role == Role::kCommand && pf);
   if (known) return *known;
   // Network commands carry C/R 1, network responses C/R 0.
   return role == Role::kCommand ? (cr ? 1u : 0u) : (cr ? 0u : 1u);
@@ -151,11 +151,21 @@ std::string DescribeInference(const InferenceCounts& c) {
   return text + ")";
 }
 
-bool LapdFrames::Take(const Packet& packet, const Interface& interface, LapdFrame* frame) {
+bool LapdFrames::Take(const Packet& packet, const Interface& interface, LapdFrame* frame, SkipReason* why) {
+  SkipReason unused = SkipReason::kNone;
+  if (why == nullptr) why = &unused;
+  *why = SkipReason::kNone;
   ByteSpan octets = packet.data;
   if (interface.link_type == kLinkTypeLinuxLapd) {
     LinuxLapdHeader header;
-    if (!ReadLinuxLapdHeader(octets, &header) || !header.lapd) return false;
+    if (!ReadLinuxLapdHeader(octets, &header)) {
+      *why = SkipReason::kShortRecord;
+      return false;
+    }
+    if (!header.lapd) {
+      *why = SkipReason::kOtherProtocol;
+      return false;
+    }
     octets = octets.subspan(kLinuxLapdHeaderSize);
     frame->direction = header.direction;
     frame->source = DirectionSource::kPseudoHeader;
@@ -182,6 +192,7 @@ bool LapdFrames::Take(const Packet& packet, const Interface& interface, LapdFram
       ++by_given;
     }
   } else {
+    *why = SkipReason::kOtherLinkType;
     return false;
   }
   frame->cut = octets.size() > max_octets_;

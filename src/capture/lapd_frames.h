@@ -13,6 +13,7 @@
 // Directions are the trace entry's: 0 for a frame of the user side, 1 for one of the network side.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -78,7 +79,7 @@ class DirectionInference {
   const InferenceCounts& counts() const { return counts_; }
 
  private:
-  std::map<std::uint16_t, bool> poll_pending_;  // per link: a command with the poll bit awaits its answer
+  std::bitset<65536> poll_pending_;  // per link: a command with the poll bit awaits its answer
   InferenceCounts counts_;
 };
 
@@ -99,6 +100,14 @@ struct LapdFrame {
   bool cut = false;             // the frame was longer than max_octets
 };
 
+// Why a packet gave no LAPD frame.
+enum class SkipReason {
+  kNone,
+  kOtherLinkType,  // an interface of a link type that carries no LAPD
+  kOtherProtocol,  // a LINUX_LAPD record of another protocol
+  kShortRecord,    // a LINUX_LAPD record shorter than its pseudo-header: damaged
+};
+
 // Turns the packets of one capture into LAPD frames, one inference per interface.
 class LapdFrames {
  public:
@@ -107,8 +116,8 @@ class LapdFrames {
       : max_octets_(max_octets), given_(given) {}
 
   // False for a packet of a link type that carries no LAPD, and for a LINUX_LAPD record too short
-  // for its pseudo-header or of another protocol.
-  bool Take(const Packet& packet, const Interface& interface, LapdFrame* frame);
+  // for its pseudo-header or of another protocol; why, when given, then says which.
+  bool Take(const Packet& packet, const Interface& interface, LapdFrame* frame, SkipReason* why = nullptr);
 
   // Counts over all packets taken so far.
   std::uint64_t by_flag = 0;

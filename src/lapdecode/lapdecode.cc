@@ -1,15 +1,19 @@
 #include "lapdecode/lapdecode.h"
 
 #include <array>
-#include <set>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <optional>
 
-#include "capture/capture_reader.h"
-#include "capture/lapd_frames.h"
-#include "common/console.h"
 #include "base/option_match.h"
 #include "base/version.h"
+#include "capture/capture_reader.h"
+#include "capture/lapd_capture.h"
+#include "common/console.h"
 #include "decode/trace_entry.h"
 #include "decode/trace_entry_codec.h"
+#include "platform/file_input.h"
 #include "platform/platform.h"
 
 namespace lapdecode {
@@ -107,82 +111,89 @@ std::string BaseName(const std::string& path) {
 
 namespace {
 
+// A file or pipe read as its bytes come. Before each read the text decoded so far goes out, so
+// that the frames of a live pipe show as soon as their block is whole, not when a window is full.
+class LiveSource : public capture::Source {
+ public:
+  explicit LiveSource(std::FILE* stream) : stream_(stream) {}
+  void BeforeRead(std::function<bool()> hook) { before_read_ = std::move(hook); }
+
+  std::size_t Read(std::uint8_t* data, std::size_t size) override {
+    if (stopped_) return 0;
+    if (before_read_ && !before_read_()) {
+      output_gone_ = stopped_ = true;
+      return 0;
+    }
+    const long n = PlatReadSome(stream_, data, size);
+    if (n < 0) {
+      error_ = std::strerror(errno);
+      stopped_ = true;
+      return 0;
+    }
+    return static_cast<std::size_t>(n);
+  }
+  bool failed() const { return !error_.empty(); }
+  const std::string& error() const { return error_; }
+  bool output_gone() const { return output_gone_; }
+
+ private:
+  std::FILE* stream_;
+  std::function<bool()> before_read_;
+  std::string error_;
+  bool stopped_ = false;
+  bool output_gone_ = false;
+};
+
 // Decodes what reader reads; source, when the reader reads from one, may fail to read, which is
 // said instead of the cut that it leaves.
-FileResult Decode(const std::string& label, capture::Reader& reader, const capture::StreamSource* source,
+FileResult Decode(const std::string& label, capture::Reader& reader, LiveSource* source,
                   const std::string& fallbackName, const Options& options, Sink& sink) {
   const std::string prefix = "lapdecode: " + label + ": ";
-  capture::LapdFrames lapd(kFrameDataSize);
+  capture::LapdCapture walk(reader, "lapdecode", kFrameDataSize);
   std::string text;
   text.reserve(kBatchSize + 8192);
   std::array<std::uint8_t, kTraceEntrySize> entry{};
-  std::set<std::size_t> foreign_reported;
-  bool flags_said = false, inference_said = false, problem = false;
-  std::uint64_t frames = 0, not_lapd = 0, cut = 0;
+  bool problem = false;
 
   const auto flush = [&text, &sink] {
     const bool ok = text.empty() || sink.Out(text);
     text.clear();
     return ok;
   };
+  if (source != nullptr) source->BeforeRead(flush);
 
-  capture::Packet packet;
-  capture::ReadStatus status;
-  while ((status = reader.Next(&packet)) == capture::ReadStatus::kPacket) {
-    const capture::Interface& interface = reader.interfaces()[packet.interface];
-    capture::LapdFrame frame;
-    if (!lapd.Take(packet, interface, &frame)) {
-      if (interface.link_type == capture::kLinkTypeLinuxLapd) {
-        ++not_lapd;
-      } else if (foreign_reported.insert(packet.interface).second) {
-        if (!flush()) return FileResult::kOutputGone;
-        sink.Err(prefix + "link type " + capture::LinkTypeName(interface.link_type) +
-                 " carries no LAPD frames (lapdecode reads LINUX_LAPD (177) and LAPD (203))");
-        problem = true;
-      }
+  capture::LapdFrame frame;
+  capture::LapdNotice notice;
+  for (capture::LapdCapture::Step step;
+       (step = walk.Next(&frame, &notice)) != capture::LapdCapture::Step::kEnd;) {
+    if (step == capture::LapdCapture::Step::kNotice) {
+      // A problem concerns the frames before it: they go out first.
+      if (notice.problem && !flush()) return FileResult::kOutputGone;
+      sink.Err(prefix + notice.text);
+      problem = problem || notice.problem;
       continue;
     }
-    if (frame.source == capture::DirectionSource::kFlag && !flags_said) {
-      flags_said = true;
-      sink.Err(prefix + "link type LAPD (203): directions from the packets' inbound/outbound flags");
-    } else if (frame.source == capture::DirectionSource::kInferred && !inference_said) {
-      inference_said = true;
-      sink.Err(prefix + "link type LAPD (203) without direction flags: directions inferred from the "
-                        "command/response bits");
-    }
-    ++frames;
-    if (frame.cut) ++cut;
     FillEntry(entry, frame);
-    const std::string& name = !options.name.empty()      ? options.name
+    const capture::Interface& interface = walk.interface();
+    const std::string& name = !options.name.empty()     ? options.name
                               : !interface.name.empty() ? interface.name
                                                         : fallbackName;
     FormatTraceFrame(text, name.c_str(), TraceEntryBytes(entry), options.views, PlatFileTimeToLocal);
     if (text.size() >= kBatchSize && !flush()) return FileResult::kOutputGone;
   }
-  if (!flush()) return FileResult::kOutputGone;
+  if (!flush() || (source != nullptr && source->output_gone())) return FileResult::kOutputGone;
 
-  if (not_lapd > 0) {
-    sink.Err(prefix + std::to_string(not_lapd) + " LINUX_LAPD records of another protocol skipped");
-  }
-  if (cut > 0) {
-    sink.Err(prefix + std::to_string(cut) + " frames longer than 260 octets shown cut to 260");
+  for (const capture::LapdNotice& count : walk.Counts()) {
+    sink.Err(prefix + count.text);
+    problem = problem || count.problem;
   }
   if (source != nullptr && source->failed()) {
     sink.Err(prefix + "cannot read: " + source->error());
     return FileResult::kProblem;
   }
-  switch (status) {
-    case capture::ReadStatus::kNotCapture:
-      sink.Err(prefix + reader.problem());
-      return FileResult::kProblem;
-    case capture::ReadStatus::kCutShort:
-      sink.Err(prefix + "cut short after " + std::to_string(frames) + " frames (" + reader.problem() + ")");
-      return FileResult::kProblem;
-    case capture::ReadStatus::kDamaged:
-      sink.Err(prefix + "damaged after " + std::to_string(frames) + " frames (" + reader.problem() + ")");
-      return FileResult::kProblem;
-    default:
-      break;
+  if (const std::optional<capture::LapdNotice> stop = walk.Stop()) {
+    sink.Err(prefix + stop->text);
+    return FileResult::kProblem;
   }
   return problem ? FileResult::kProblem : FileResult::kOk;
 }
@@ -197,7 +208,7 @@ FileResult DecodeFile(const std::string& label, ByteSpan file, const std::string
 
 FileResult DecodeStream(const std::string& label, std::FILE* stream, const std::string& fallbackName,
                         const Options& options, Sink& sink) {
-  capture::StreamSource source(stream);
+  LiveSource source(stream);
   capture::Reader reader(source);
   return Decode(label, reader, &source, fallbackName, options, sink);
 }

@@ -51,7 +51,9 @@ FileResult DecodeFile(const std::string& label, ByteSpan file, const std::string
                       const Options& options, Sink& sink);
 
 // Decodes a capture read from an open stream block by block, so that memory stays flat whatever
-// the file's size. A read error is said after the frames before it.
+// the file's size. The stream is read as its bytes come (a pipe's pieces as they arrive), and the
+// text decoded so far is written before each read: a live capture shows each frame once its block
+// is whole. A read error is said after the frames before it.
 FileResult DecodeStream(const std::string& label, std::FILE* stream, const std::string& fallbackName,
                         const Options& options, Sink& sink);
 

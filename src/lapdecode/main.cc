@@ -8,12 +8,9 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
+#include "base/program_message.h"
 #include "lapdecode/lapdecode.h"
+#include "platform/file_input.h"
 #include "platform/platform.h"
 
 namespace {
@@ -21,15 +18,16 @@ namespace {
 struct StdSink : lapdecode::Sink {
   bool Out(std::string_view text) override { return PlatWriteStdout(text); }
   void Err(std::string_view line) override {
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
+    std::string whole(line);
+    whole += '\n';
+    WriteStderr(whole);
   }
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  PlatInitStdHandles();  // a closed standard descriptor becomes the null device before anything opens
   lapdecode::Options options;
   std::string error;
   switch (lapdecode::ParseArguments(argc, argv, &options, &error)) {
@@ -38,7 +36,7 @@ int main(int argc, char** argv) {
     case lapdecode::ParseResult::kVersion:
       return PlatWriteStdout(lapdecode::VersionText()) ? 0 : 1;
     case lapdecode::ParseResult::kBad:
-      std::fprintf(stderr, "lapdecode: %s\n%s", error.c_str(), lapdecode::UsageText().c_str());
+      WriteStderr(ProgramMessageLine("lapdecode", error) + lapdecode::UsageText());
       return 2;
     case lapdecode::ParseResult::kRun:
       break;
@@ -51,9 +49,7 @@ int main(int argc, char** argv) {
     const std::string label = from_stdin ? "standard input" : path;
     std::FILE* stream = stdin;
     if (from_stdin) {
-#ifdef _WIN32
-      _setmode(_fileno(stdin), _O_BINARY);
-#endif
+      PlatBinaryStdin();
     } else {
       stream = std::fopen(path.c_str(), "rb");
       if (stream == nullptr) {

@@ -47,16 +47,24 @@ def write_pcap(path, records, linktype):
             f.write(data)
 
 
+def pcapng_block(kind, body):
+    body += bytes(-len(body) % 4)
+    total = len(body) + 12
+    return struct.pack("<II", kind, total) + body + struct.pack("<I", total)
+
+
+def pcapng_head(linktype):
+    """A pcapng section header and one interface description of the link type."""
+    return (pcapng_block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1)) +
+            pcapng_block(0x00000001, struct.pack("<HHI", linktype, 0, 65535)))
+
+
 def write_pcapng(path, records, linktype):
     """The same as a pcapng file: one section, one interface (microsecond stamps), enhanced packets."""
-    def block(kind, body):
-        body += bytes(-len(body) % 4)
-        total = len(body) + 12
-        return struct.pack("<II", kind, total) + body + struct.pack("<I", total)
+    block = pcapng_block
 
     with open(path, "wb") as f:
-        f.write(block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1)))
-        f.write(block(0x00000001, struct.pack("<HHI", linktype, 0, 65535)))
+        f.write(pcapng_head(linktype))
         for when, data in records:
             sec, usec = when if isinstance(when, tuple) else (int(when), int(round((when % 1) * 1e6)))
             stamp = sec * 1000000 + usec

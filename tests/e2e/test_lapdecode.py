@@ -4,14 +4,19 @@ by tshark; its messages and exit statuses."""
 
 import os
 import re
+import select
 import shutil
+import signal
+import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
 import crosscheck
 import harness
 import lapd_capture
+from lapmon_util import kill_quietly
 
 LAPDECODE = os.environ.get("BRI_LAPDECODE", "lapdecode")
 # Not UTC, so that the time stamps show the conversion to local time on both sides.
@@ -168,6 +173,118 @@ class Lapdecode(unittest.TestCase):
         proc.stdout.close()
         self.assertEqual(proc.wait(timeout=30), 1)
         proc.stderr.close()
+
+    def test_live_pipe_shows_each_frame_when_its_block_is_whole(self):
+        # One frame's record at a time, the pipe kept open: each frame's text comes before the
+        # next record is written, long before any read window could fill.
+        for fmt in ("pcap", "pcapng"):
+            with self.subTest(fmt):
+                path = self.write("live." + fmt, lapd_capture.varied_frames(3, seed=5),
+                                  lapd_capture.LINKTYPE_LINUX_LAPD, fmt=fmt)
+                with open(path, "rb") as f:
+                    data = f.read()
+                expected = frame_texts(lapdecode(["-n", "L", path]).stdout.decode("latin-1"))
+                starts = record_starts(data, fmt)
+                proc = subprocess.Popen([LAPDECODE, "-n", "L", "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, env=dict(os.environ, TZ=LOCAL_TZ))
+                try:
+                    shown = b""
+                    for i, (a, b) in enumerate(zip(starts, starts[1:] + [len(data)])):
+                        # The head of the file comes with the first record, a partial record first.
+                        proc.stdin.write(data[:a] if i == 0 else b"")
+                        proc.stdin.write(data[a:a + 5])
+                        proc.stdin.flush()
+                        time.sleep(0.05)
+                        proc.stdin.write(data[a + 5:b])
+                        proc.stdin.flush()
+                        want = "".join(expected[:i + 1]).encode("latin-1")
+                        deadline = time.monotonic() + 10
+                        while len(shown) < len(want) and time.monotonic() < deadline:
+                            if select.select([proc.stdout], [], [], 0.5)[0]:
+                                shown += os.read(proc.stdout.fileno(), 65536)
+                        self.assertEqual(shown, want, "frame %d" % i)
+                    proc.stdin.close()
+                    self.assertEqual(proc.wait(timeout=10), 0)
+                finally:
+                    kill_quietly(proc)
+
+    def test_closed_standard_descriptors_stand_on_the_null_device(self):
+        path = self.write("few.pcap", lapd_capture.varied_frames(5, seed=6), lapd_capture.LINKTYPE_LINUX_LAPD,
+                          fmt="pcap")
+        # Output closed: discarded, the run succeeds. Input closed: an empty input.
+        r = subprocess.run(["sh", "-c", 'exec "$0" "$1" >&-', LAPDECODE, path], stderr=subprocess.PIPE, timeout=30)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        r = subprocess.run(["sh", "-c", 'exec "$0" - <&-', LAPDECODE], stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=30)
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stderr.decode(), "lapdecode: standard input: the file is empty\n")
+
+    def test_damaged_lengths_keep_memory_flat_and_are_said(self):
+        # A 2 GiB sparse file whose block (or record) claims about 4 GiB: refused at once, with the
+        # block's offset, in the memory of a small run.
+        ng = lapd_capture.pcapng_head(lapd_capture.LINKTYPE_LAPD)
+        pcap = struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, lapd_capture.LINKTYPE_LAPD)
+        cases = [
+            ("ng", ng + struct.pack("<II", 6, 0xFFFFFFF0),
+             "damaged after 0 frames (block of length 4294967280 at offset %d)" % len(ng)),
+            ("zeros", ng, "damaged after 0 frames (block of length 0 at offset %d)" % len(ng)),
+            ("pcap", pcap + struct.pack("<IIII", 1, 0, 0xFFFFFFF0, 0xFFFFFFF0),
+             "damaged after 0 frames (record of 4294967280 octets at offset 24)"),
+        ]
+        small = max_rss_kib([LAPDECODE, self.write("one.pcap", [(0, bytes([0, 0x81, 0x7F]))],
+                                                     lapd_capture.LINKTYPE_LAPD, fmt="pcap")])[0]
+        for name, head, said in cases:
+            with self.subTest(name):
+                path = self.path(name)
+                with open(path, "wb") as f:
+                    f.write(head)
+                    f.truncate(2 << 30)
+                rss, code, err = max_rss_kib([LAPDECODE, path])
+                os.unlink(path)
+                self.assertEqual(code, 1)
+                self.assertEqual(err.decode(), "lapdecode: %s: %s\n" % (path, said))
+                self.assertLess(rss, small + 8 * 1024, "KiB at most")
+
+    def test_stop_signals_end_a_run_that_waits_for_input(self):
+        for sig in (signal.SIGINT, signal.SIGTERM):
+            with self.subTest(sig.name):
+                proc = subprocess.Popen([LAPDECODE, "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE)
+                try:
+                    proc.stdin.write(lapd_capture.pcapng_head(lapd_capture.LINKTYPE_LAPD))
+                    proc.stdin.flush()
+                    time.sleep(0.2)
+                    started = time.monotonic()
+                    proc.send_signal(sig)
+                    self.assertEqual(proc.wait(timeout=5), -sig)
+                    self.assertLess(time.monotonic() - started, 1.0)
+                finally:
+                    kill_quietly(proc)
+
+
+def record_starts(data, fmt):
+    """Offsets of the packet records (pcap) or enhanced packet blocks (pcapng) of a file."""
+    starts, at = [], 24 if fmt == "pcap" else 0
+    while at < len(data):
+        if fmt == "pcap":
+            starts.append(at)
+            at += 16 + struct.unpack_from("<I", data, at + 8)[0]
+        else:
+            kind, total = struct.unpack_from("<II", data, at)
+            if kind == 6:
+                starts.append(at)
+            at += total
+    return starts
+
+
+def max_rss_kib(argv):
+    """Runs a program to its end: its peak resident memory in KiB, exit status and standard error."""
+    proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    err = proc.stderr.read()
+    proc.stderr.close()
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return usage.ru_maxrss, proc.returncode, err
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@ import json
 import os
 import re
 import shutil
+import subprocess
 import tempfile
 import unittest
 
@@ -78,6 +79,20 @@ class Replay(unittest.TestCase):
         self.assertIn("line 2 (Tessix1 LINE2) plays", said)
         self.assertEqual(sorted((f.line, f.tei) for f in frames),
                          [("Tessix1 LINE1", 64), ("Tessix1 LINE2", 65), ("Tessix1 LINE2", 65)])
+
+    def test_endless_input_is_refused_at_once(self):
+        # /dev/zero never ends: it is read as lapdecode reads it, and refused at its first octets.
+        scenario = os.path.join(self.tmp, "zero.json")
+        with open(scenario, "w") as f:
+            json.dump({"lines": [{"trace": {"capture": "/dev/zero"}}]}, f)
+        for args, key in ((["--pcap", "/dev/zero"], "--pcap /dev/zero"),
+                          (["--scenario", scenario], "lines[0].trace.capture")):
+            with self.subTest(key):
+                r = subprocess.run([harness.BRISIM] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   env=dict(os.environ, BRI_DEVICE_DIR=self.tmp), timeout=20)
+                self.assertEqual(r.returncode, 2)
+                self.assertIn("brisim: %s: cannot read capture /dev/zero: not a pcap or pcapng file\n" % key,
+                              r.stderr.decode())
 
 
 class ShippedScenarios(unittest.TestCase):

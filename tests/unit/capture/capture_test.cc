@@ -11,6 +11,7 @@
 
 #include "capture/capture_reader.h"
 #include "capture/capture_writer.h"
+#include "capture/lapd_capture.h"
 #include "capture/lapd_frames.h"
 
 namespace capture {
@@ -67,6 +68,7 @@ Read ReadAll(const Buf& file) {
       EXPECT_EQ(p.interface, whole.interface);
       EXPECT_EQ(p.direction, whole.direction);
       EXPECT_EQ(p.drop_count, whole.drop_count);
+      EXPECT_EQ(p.offset, whole.offset) << piece;
     }
     EXPECT_EQ(i, r.packets.size()) << piece;
     EXPECT_EQ(status, r.status) << piece;
@@ -258,6 +260,9 @@ TEST(PcapngReader, DamagedBlocksStopAfterThePacketsBeforeThem) {
       {"block shorter than a block", Data({1, 0, 0, 0, 8, 0, 0, 0})},
       {"time resolution", Data({1, 0, 0, 0, 28, 0, 0, 0, 203, 0, 0, 0, 0, 0, 0, 0, 9, 0, 1, 0, 99, 0, 0, 0, 28, 0, 0,
                                 0})},
+      // A length past the ceiling is refused before anything is buffered for it.
+      {"block longer than any taken", Data({6, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0})},
+      {"custom block past the ceiling", Data({0xAD, 0x0B, 0, 0, 4, 0, 0, 1, 0, 0, 0, 0})},
   };
   for (const Case& c : cases) {
     Buf file = one;
@@ -267,6 +272,23 @@ TEST(PcapngReader, DamagedBlocksStopAfterThePacketsBeforeThem) {
     EXPECT_EQ(r.packets.size(), 1u) << c.what;
     EXPECT_NE(r.problem.find("at offset " + std::to_string(one.size())), std::string::npos) << c.what << ": " << r.problem;
   }
+}
+
+// What a file describes costs bounded memory: names are kept to 256 octets, and a file that
+// describes more interfaces than any capture has is damaged.
+TEST(PcapngReader, InterfaceDescriptionsAreBounded) {
+  Buf file;
+  AppendSectionHeader(file, "");
+  AppendInterfaceDescription(file, {kLinkTypeLapd, 0, std::string(300, 'n'), 6});
+  for (int i = 1; i < 4096; ++i) AppendInterfaceDescription(file, {kLinkTypeLapd, 0, "", 6});
+  const std::size_t last = file.size();
+  AppendInterfaceDescription(file, {kLinkTypeLapd, 0, "", 6});
+  Reader reader(file);
+  Packet p;
+  EXPECT_EQ(reader.Next(&p), ReadStatus::kDamaged);
+  EXPECT_EQ(reader.problem(), "more than 4096 interfaces at offset " + std::to_string(last));
+  ASSERT_EQ(reader.interfaces().size(), 4096u);
+  EXPECT_EQ(reader.interfaces()[0].name, std::string(256, 'n'));
 }
 
 TEST(PcapngReader, SectionsRestartInterfaceNumbersAndSimplePacketsCarryNoTime) {
@@ -459,6 +481,86 @@ TEST(LapdFrames, FlaggedFramesTeachTheInferenceAndLongFramesAreCut) {
   EXPECT_EQ(f.octets.size(), 4u);
   EXPECT_EQ(frames.by_flag, 1u);
   EXPECT_EQ(frames.inferred.by_poll, 1u);
+}
+
+// ---- Walking the LAPD frames of a capture ----
+
+struct Walked {
+  std::vector<std::string> said;  // notices as they came, "!" before a problem
+  std::vector<std::uint64_t> frame_offsets;
+  std::vector<std::string> counts;
+  std::string stop;
+};
+
+Walked Walk(const Buf& file) {
+  Walked w;
+  Reader reader(file);
+  LapdCapture walk(reader, "test", 4);
+  LapdFrame frame;
+  LapdNotice notice;
+  for (LapdCapture::Step step; (step = walk.Next(&frame, &notice)) != LapdCapture::Step::kEnd;) {
+    if (step == LapdCapture::Step::kNotice) w.said.push_back((notice.problem ? "!" : "") + notice.text);
+    if (step == LapdCapture::Step::kFrame) w.frame_offsets.push_back(walk.packet().offset);
+  }
+  for (const LapdNotice& n : walk.Counts()) w.counts.push_back((n.problem ? "!" : "") + n.text);
+  if (const auto stop = walk.Stop()) w.stop = (stop->problem ? "!" : "") + stop->text;
+  return w;
+}
+
+TEST(LapdCapture, SkippedRecordsAreCountedAndShortOnesAreDamage) {
+  Buf lapd_record, other_protocol;
+  AppendLinuxLapdHeader(lapd_record, 0);
+  other_protocol = lapd_record;
+  other_protocol[15] = 0x00;  // protocol 0x0000
+  lapd_record.insert(lapd_record.end(), {0x00, 0x81, 0x7F, 0x01, 0x02});
+  const Buf short_record = {0, 4, 0x20, 0xFD, 0};
+  // Records at 24, 61, 82, 114, 135 (header 24, record headers 16).
+  const Buf file =
+      Pcap(0xA1B2C3D4, false, kLinkTypeLinuxLapd,
+           {{0, lapd_record}, {1, short_record}, {2, other_protocol}, {3, short_record}, {4, lapd_record}});
+  const Walked w = Walk(file);
+  EXPECT_TRUE(w.said.empty());
+  EXPECT_EQ(w.frame_offsets, (std::vector<std::uint64_t>{24, 135}));
+  EXPECT_EQ(w.counts,
+            (std::vector<std::string>{
+                "1 LINUX_LAPD records of another protocol skipped",
+                "!2 damaged LINUX_LAPD records skipped: shorter than their 16-octet header (the first at "
+                "offset 61)",
+                "2 frames longer than 4 octets shown cut to 4"}));
+  EXPECT_EQ(w.stop, "");
+
+  const Buf one_short = Pcap(0xA1B2C3D4, false, kLinkTypeLinuxLapd, {{0, Buf{}}});
+  EXPECT_EQ(
+      Walk(one_short).counts,
+      std::vector<std::string>{"!1 damaged LINUX_LAPD record skipped: shorter than its 16-octet header (at "
+                               "offset 24)"});
+}
+
+TEST(LapdCapture, NoticesComeBeforeTheFramesTheyConcernAndTheStopIsSaidLast) {
+  Buf file;
+  AppendSectionHeader(file, "");
+  AppendInterfaceDescription(file, {1, 0, "eth0", 6});
+  AppendInterfaceDescription(file, {kLinkTypeLapd, 0, "", 6});
+  static const Buf sabme = {0x00, 0x81, 0x7F};
+  for (int i = 0; i < 2; ++i) {
+    AppendEnhancedPacket(file, {0, 1, sabme, 0, PacketDirection::kUnknown, false, 0});
+    AppendEnhancedPacket(file, {1, 1, sabme, 0, PacketDirection::kInbound, false, 0});
+    AppendEnhancedPacket(file, {1, 1, sabme, 0, PacketDirection::kUnknown, false, 0});
+  }
+  const std::size_t whole = file.size();
+  file.resize(whole - 3);
+  const Walked w = Walk(file);
+  EXPECT_EQ(w.said,
+            (std::vector<std::string>{
+                "!link type EN10MB (1) carries no LAPD frames (test reads LINUX_LAPD (177) and LAPD (203))",
+                "link type LAPD (203): directions from the packets' inbound/outbound flags",
+                "link type LAPD (203) without direction flags: directions inferred from the command/response "
+                "bits"}));
+  EXPECT_EQ(w.frame_offsets.size(), 3u);
+  EXPECT_EQ(w.stop.rfind("!cut short after 3 frames (the file ends inside a block at offset ", 0), 0u)
+      << w.stop;
+
+  EXPECT_EQ(Walk(Buf{'x', 'y', 'z', 'w'}).stop, "!not a pcap or pcapng file");
 }
 
 TEST(LinkTypeName, KnownAndUnknown) {
