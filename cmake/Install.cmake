@@ -10,7 +10,8 @@ set(BRI_TOOLS
   lapmon
   linestat
   lapdecode
-  bricap)
+  bricap
+  check_bri)
 set(BRI_LINUX_PROGRAMS
   brisim)
 #
@@ -21,9 +22,12 @@ set(BRI_LINUX_PROGRAMS
 #   share/bri-tools/              an example registry export
 #   share/doc/bri-tools/          README for users of the package, SCENARIOS.md (brisim's scenario
 #                                 files), copyright, changelog.Debian.gz
+#   lib/systemd/system/           check_bri-textfile.service and .timer: check_bri's metrics for
+#                                 node_exporter every 15 s (not enabled by the package)
 # Windows (`cpack -G ZIP` in a MinGW-w64 build, x86-64 or i686: bri-tools-VERSION-win64.zip or
-# -win32.zip): the programs (statically linked), README.txt, LICENSE.txt and the manual pages as
-# NAME.txt, all text with CRLF line ends.
+# -win32.zip): the programs (statically linked), README.txt, LICENSE.txt, the manual pages as
+# NAME.txt and check_bri-task.xml (a scheduled task for windows_exporter), all text with CRLF line
+# ends.
 include(GNUInstallDirs)
 
 set(BRI_DATA_DIR ${CMAKE_INSTALL_DATADIR}/bri-tools)
@@ -62,6 +66,9 @@ if(WIN32)
   set(_bri_text_dir ${CMAKE_BINARY_DIR}/windows-text)
   set(_bri_texts "README.txt:${PROJECT_SOURCE_DIR}/docs/README-windows.txt"
                  "LICENSE.txt:${PROJECT_SOURCE_DIR}/LICENSE")
+  if(TARGET check_bri)
+    list(APPEND _bri_texts "check_bri-task.xml:${PROJECT_SOURCE_DIR}/monitoring/check_bri-task.xml")
+  endif()
   if(BRI_GROFF)
     foreach(program IN LISTS BRI_SHIPPED)
       list(APPEND _bri_texts "${program}.txt:${PROJECT_SOURCE_DIR}/docs/${program}.1")
@@ -124,6 +131,10 @@ else()
   install(DIRECTORY sim/scenarios/ DESTINATION ${BRI_DATA_DIR}/scenarios
           FILES_MATCHING PATTERN "*.json" PATTERN "*.pcap")
   install(FILES docs/registry-example.reg DESTINATION ${BRI_DATA_DIR})
+  if(TARGET check_bri)
+    install(FILES monitoring/check_bri-textfile.service monitoring/check_bri-textfile.timer
+            DESTINATION lib/systemd/system)
+  endif()
   include(cmake/Extcap.cmake)  # bricap's link in Wireshark's extcap folder
   install(FILES docs/README-linux.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README)
   install(FILES sim/SCENARIOS.md ${_bri_gz_dir}/copyright ${_bri_gz_dir}/changelog.Debian.gz
@@ -140,6 +151,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     " - lapmon traces the D-channel frames of the adapter's lines and decodes\n"
     "   them (Q.921/LAPD with TEI management, Q.931);\n"
     " - linestat prints each line's Layer 1/2/3 verdict or dumps its status areas;\n"
+    " - check_bri checks the lines for Nagios and Icinga and writes Prometheus\n"
+    "   metrics for node_exporter;\n"
     " - brisim simulates the adapter's driver, so that both tools run without\n"
     "   the hardware, and plays LAPD captures (pcap, pcapng) for lapmon to decode.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -13,7 +13,11 @@ bri_packages=("${bri_demo_packages[@]}"
               python3 libgtest-dev libgmock-dev libbenchmark-dev
               ccache                       # the package builds reuse the test builds' compiles
               tshark                       # the peer decoder of the capture cross-check
+              chromium                     # renders lapdecode's HTML call page in its test
               time                         # peak memory in scripts/bench-vs-tshark
+              prometheus                   # promtool, the check of check_bri's metrics files
+              prometheus-node-exporter     # its textfile collector serves them in the tests
+              nagios4-core                 # a Nagios 4 core runs check_bri as a service check
               clang-14 libfuzzer-14-dev libclang-rt-14-dev   # sanitizer builds and fuzz programs
               g++-mingw-w64-x86-64-posix   # the 64-bit Windows build of the tools
               mingw-w64-x86-64-dev         # its driver headers (ddk/), for the relay driver

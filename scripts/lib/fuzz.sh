@@ -15,6 +15,7 @@ bri_fuzz_max_len() {
     fuzz_enum_linestat | fuzz_enum_lapmon) echo 1400 ;;
     fuzz_transport) echo 4096 ;;
     fuzz_capture_reader) echo 2048 ;;
+    fuzz_q931_elements) echo 1024 ;;
     *) echo 8192 ;;
   esac
 }

@@ -49,6 +49,14 @@ std::int32_t ClampLength(ByteSpan list, std::int32_t length) {
   return static_cast<std::int32_t>(std::min<std::int64_t>(length, limit));
 }
 
+// The 4-byte little-endian value at offset as signed, bytes past the list reading as 0.
+std::int64_t LongAt(ByteSpan list, std::size_t offset) {
+  std::uint32_t raw = 0;
+  for (std::size_t i = 0; i < 4; ++i) raw |= static_cast<std::uint32_t>(ByteAt(list, offset + i)) << (8 * i);
+  // Two's complement reinterpretation without relying on an implementation-defined conversion.
+  return raw >= 0x80000000U ? static_cast<std::int64_t>(raw) - 0x100000000LL : static_cast<std::int64_t>(raw);
+}
+
 unsigned ParamType(std::uint16_t identifier) { return identifier >> 12U; }
 int ParamNumber(std::uint16_t identifier) { return identifier & 0x0FFF; }
 
@@ -58,15 +66,9 @@ void FormatValue(ByteSpan list, std::uint16_t identifier, std::size_t value, Tex
     case kParamTypeByte:
       std::snprintf(text.data(), text.size(), "%d", ByteAt(list, value));
       break;
-    case kParamTypeLong: {
-      std::uint32_t raw = 0;
-      for (std::size_t i = 0; i < 4; ++i) raw |= static_cast<std::uint32_t>(ByteAt(list, value + i)) << (8 * i);
-      // Two's complement reinterpretation without relying on an implementation-defined conversion.
-      const std::int64_t signed_value = raw >= 0x80000000U ? static_cast<std::int64_t>(raw) - 0x100000000LL
-                                                            : static_cast<std::int64_t>(raw);
-      std::snprintf(text.data(), text.size(), "%ld", static_cast<long>(signed_value));
+    case kParamTypeLong:
+      std::snprintf(text.data(), text.size(), "%ld", static_cast<long>(LongAt(list, value)));
       break;
-    }
     case kParamTypeString: {
       SetText(text, {StringAt(list, value)});
       break;
@@ -122,6 +124,70 @@ void get_num_of_params(std::uint32_t* count, ByteSpan list, std::int32_t length)
   *count = n;
 }
 
+namespace {
+
+// The parameter whose identifier and value offset the walk has reached, read into its texts.
+AreaParam ReadParam(ByteSpan list, std::uint16_t identifier, std::size_t value) {
+  AreaParam param;
+  param.identifier = identifier;
+  param.number = ParamNumber(identifier);
+  param.type = ParamType(identifier);
+  TextBuffer key{};
+  TextBuffer name{};
+  std::snprintf(key.data(), key.size(), "%d", param.number);
+  if (const char* text = db_lookup(textdb_dat, textdb_size, kTextSection, key.data())) {
+    SetText(name, {text});
+    param.named = true;
+  } else {
+    std::snprintf(name.data(), name.size(), "P%4.4d", param.number);
+  }
+  param.name = name.data();
+
+  // Value names are keyed by number and the value's own text, whatever the type.
+  TextBuffer value_text{};
+  FormatValue(list, identifier, value, value_text);
+  if (param.type == kParamTypeByte) {
+    param.numeric = true;
+    param.value = ByteAt(list, value);
+  } else if (param.type == kParamTypeLong) {
+    param.numeric = true;
+    param.value = LongAt(list, value);
+  }
+  TextBuffer value_key{};
+  SetText(value_key, {key.data(), ".", value_text.data()});
+  if (const char* text = db_lookup(textdb_dat, textdb_size, kTextSection, value_key.data())) {
+    SetText(value_text, {text});
+  }
+  param.text = value_text.data();
+  return param;
+}
+
+}  // namespace
+
+std::string DisplayLine(const AreaParam& param) {
+  TextBuffer display{};
+  const int tabs = DisplayTabCount(param.name.size());
+  SetText(display, {param.name, std::string_view("\t\t\t\t", static_cast<std::size_t>(tabs)), param.text});
+  return std::string(display.data());
+}
+
+std::vector<AreaParam> ReadAreaParams(ByteSpan list, std::int32_t length) {
+  std::vector<AreaParam> params;
+  std::int32_t remaining = ClampLength(list, length);
+  std::size_t cursor = 0;
+  while (remaining > 0) {
+    std::uint16_t identifier = 0;
+    std::size_t value = 0;
+    get_next_param(list, &cursor, &remaining, &identifier, &value);
+    params.push_back(ReadParam(list, identifier, value));
+  }
+  return params;
+}
+
+std::vector<AreaParam> ReadAreaParams(const AreaRecord& record) {
+  return ReadAreaParams(AreaParams(record), AreaParamsLen(record));
+}
+
 int convert_line_to_text(ByteSpan list, std::int32_t length, std::uint32_t index,
                          std::span<char, kDumpLineSize> line) {
   std::int32_t remaining = ClampLength(list, length);
@@ -135,31 +201,7 @@ int convert_line_to_text(ByteSpan list, std::int32_t length, std::uint32_t index
     if (remaining <= 0) return -1;
     get_next_param(list, &cursor, &remaining, &identifier, &value);
   }
-
-  const int number = ParamNumber(identifier);
-  TextBuffer key{};
-  TextBuffer name{};
-  std::snprintf(key.data(), key.size(), "%d", number);
-  if (const char* text = db_lookup(textdb_dat, textdb_size, kTextSection, key.data())) {
-    SetText(name, {text});
-  } else {
-    std::snprintf(name.data(), name.size(), "P%4.4d", number);
-  }
-
-  // Value names are keyed by number and the value's own text, whatever the type.
-  TextBuffer value_text{};
-  FormatValue(list, identifier, value, value_text);
-  TextBuffer value_key{};
-  SetText(value_key, {key.data(), ".", value_text.data()});
-  if (const char* text = db_lookup(textdb_dat, textdb_size, kTextSection, value_key.data())) {
-    SetText(value_text, {text});
-  }
-
-  TextBuffer display{};
-  const std::string_view name_text(name.data());
-  const int tabs = DisplayTabCount(name_text.size());
-  SetText(display, {name_text, std::string_view("\t\t\t\t", static_cast<std::size_t>(tabs)), value_text.data()});
-  std::snprintf(line.data(), line.size(), "%s", display.data());
+  std::snprintf(line.data(), line.size(), "%s", DisplayLine(ReadParam(list, identifier, value)).c_str());
   return 0;
 }
 
@@ -175,23 +217,19 @@ const char* AreaHeading(std::int32_t area) {
   return nullptr;
 }
 
-std::string FormatAreaDump(std::int32_t area, const AreaRecord& record) {
-  const ByteSpan params = AreaParams(record);
-  const std::int32_t length = AreaParamsLen(record);
-  std::uint32_t count = 0;
-  get_num_of_params(&count, params, length);
-
+std::string FormatAreaDump(std::int32_t area, const std::vector<AreaParam>& params) {
   std::string out = FormatF("Area: %.2d ", area);
   // Without a heading the first parameter line continues the "Area: " line.
   if (const char* heading = AreaHeading(area)) {
     out += heading;
     out += kAreaRule;
   }
-  std::array<char, kDumpLineSize> line{};
-  for (std::uint32_t i = 0; i < count; ++i) {
-    if (convert_line_to_text(params, length, i, line) == 0) AppendF(out, " %s\n", line.data());
-  }
+  for (const AreaParam& param : params) AppendF(out, " %s\n", DisplayLine(param).c_str());
   return out;
+}
+
+std::string FormatAreaDump(std::int32_t area, const AreaRecord& record) {
+  return FormatAreaDump(area, ReadAreaParams(record));
 }
 
 int GetStatusWith(const AreaDriver& driver, std::uint32_t line_handle, std::int32_t area) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "areas/area_record.h"
 #include "areas/get_area.h"
@@ -27,6 +28,28 @@ inline constexpr std::size_t kDumpLineSize = 256;
 
 // The rule under an area heading.
 inline constexpr const char* kAreaRule = "--------------------------------------------------------------\n";
+
+// One parameter of an area as read: what the dump prints for it, and the number behind the text.
+// The texts are cut to the dump's working buffers, so a printed line is built from them alone.
+struct AreaParam {
+  std::uint16_t identifier = 0;
+  int number = 0;      // bits 11-0 of the identifier
+  unsigned type = 0;   // bits 15-12
+  bool named = false;  // the number has a name in the textdb (else name is "P%4.4d")
+  std::string name;
+  // Types 0x0 and 0x4 carry a number: the first value byte, or the signed 32-bit value.
+  bool numeric = false;
+  std::int64_t value = 0;
+  std::string text;    // the value text, replaced by the textdb's value name where it has one
+};
+
+// Every parameter of the list, in order, walked once: those starting within the first `length`
+// bytes (the last may run past it, never past the list).
+std::vector<AreaParam> ReadAreaParams(ByteSpan list, std::int32_t length);
+std::vector<AreaParam> ReadAreaParams(const AreaRecord& record);
+
+// The display line of one parameter: name, tabs, value text, cut as the dump's line buffer cuts it.
+std::string DisplayLine(const AreaParam& param);
 
 // Steps over the parameter at *cursor (an offset into list): gives its identifier and the offset of
 // its value, advances *cursor past it and takes the bytes stepped over from *remaining, which may go
@@ -51,6 +74,7 @@ const char* AreaHeading(std::int32_t area);
 
 // The whole printed text of one fetched area: "Area: NN ", heading and rule, " line\n" per parameter.
 std::string FormatAreaDump(std::int32_t area, const AreaRecord& record);
+std::string FormatAreaDump(std::int32_t area, const std::vector<AreaParam>& params);
 
 // Prints area `area` of the line: heading, rule, one line per parameter. 1 only when no record
 // could be allocated; 0 otherwise (a failed fetch prints GetArea's message).

@@ -36,14 +36,37 @@ const char* AreaLayerName(std::int32_t area) {
   }
 }
 
+bool SendAreaRequest(const AreaDriver& driver, CommandBlock* block, std::uint32_t line_handle, std::int32_t area) {
+  // The area number travels only here.
+  PrepareRequest(block, OP_AREA_REQUEST, line_handle);
+  block->SetParameter(static_cast<std::uint32_t>(area));
+  return driver.exec(block) == 0;
+}
+
+AreaPoll SendAreaPoll(const AreaDriver& driver, CommandBlock* block, std::uint32_t line_handle) {
+  PrepareRequest(block, OP_AREA_POLL, line_handle);
+  if (driver.exec(block) != 0) return AreaPoll::kFailed;
+  return GetLE32(block->Payload(), kAreaStateOffset) == kAreaReady ? AreaPoll::kReady : AreaPoll::kNotReady;
+}
+
+bool ReadAreaReply(const AreaDriver& driver, CommandBlock* block, std::uint32_t line_handle, AreaRecord* record) {
+  PrepareRequest(block, OP_AREA_POLL, line_handle);
+  if (driver.exec(block) != 0) return false;
+  const ByteSpan payload = block->Payload();
+  std::copy_n(payload.begin(), kAreaRecordSize, record->raw.begin());
+  return true;
+}
+
+void SendAreaGiveUp(const AreaDriver& driver, CommandBlock* block, std::uint32_t line_handle) {
+  PrepareRequest(block, OP_AREA_GIVE_UP, line_handle);
+  driver.exec(block);
+}
+
 int GetAreaWith(const AreaDriver& driver, std::uint32_t line_handle, std::int32_t area, AreaRecord* record) {
   CommandHolder block = driver.allocate();
   if (!block) return 1;  // the allocation has reported it
 
-  // Ask the driver to prepare the area; the area number travels only here.
-  PrepareRequest(block.get(), OP_AREA_REQUEST, line_handle);
-  block->SetParameter(static_cast<std::uint32_t>(area));
-  if (driver.exec(block.get()) != 0) {
+  if (!SendAreaRequest(driver, block.get(), line_handle, area)) {
     ConsoleWrite("Error: Error Getting Area.\n");
     return 1;
   }
@@ -53,13 +76,12 @@ int GetAreaWith(const AreaDriver& driver, std::uint32_t line_handle, std::int32_
   // comes; the limit is looked at only after a not-ready one.
   const std::uint32_t start = driver.tick_count();
   for (;;) {
-    PrepareRequest(block.get(), OP_AREA_POLL, line_handle);
-    if (driver.exec(block.get()) != 0) return 1;
-    if (GetLE32(block->Payload(), kAreaStateOffset) == kAreaReady) break;
+    const AreaPoll poll = SendAreaPoll(driver, block.get(), line_handle);
+    if (poll == AreaPoll::kFailed) return 1;
+    if (poll == AreaPoll::kReady) break;
     const std::uint32_t elapsed = driver.tick_count() - start;
     if (elapsed > kAreaTimeLimitMs) {
-      PrepareRequest(block.get(), OP_AREA_GIVE_UP, line_handle);
-      driver.exec(block.get());  // its status tells nothing more
+      SendAreaGiveUp(driver, block.get(), line_handle);
       ConsolePrintf("Error: Error Getting Status for %s\n", AreaLayerName(area));
       return 1;
     }
@@ -67,9 +89,5 @@ int GetAreaWith(const AreaDriver& driver, std::uint32_t line_handle, std::int32_
   }
 
   // The record comes from one more poll, sent after the one that said ready.
-  PrepareRequest(block.get(), OP_AREA_POLL, line_handle);
-  if (driver.exec(block.get()) != 0) return 1;
-  const ByteSpan payload = block->Payload();
-  std::copy_n(payload.begin(), kAreaRecordSize, record->raw.begin());
-  return 0;
+  return ReadAreaReply(driver, block.get(), line_handle, record) ? 0 : 1;
 }

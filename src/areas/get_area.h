@@ -20,6 +20,17 @@ struct AreaDriver {
   void (*sleep)(std::uint32_t milliseconds);
 };
 
+// The three exchanges of a fetch, each on a block of the caller's (cleared first). A caller that
+// fetches areas of several lines at once runs them in its own order; GetArea runs them in turn.
+// The area request: true when the driver took it.
+bool SendAreaRequest(const AreaDriver& driver, CommandBlock* block, std::uint32_t line_handle, std::int32_t area);
+enum class AreaPoll { kFailed, kNotReady, kReady };
+AreaPoll SendAreaPoll(const AreaDriver& driver, CommandBlock* block, std::uint32_t line_handle);
+// The poll after the one that said ready: fills *record, true on success.
+bool ReadAreaReply(const AreaDriver& driver, CommandBlock* block, std::uint32_t line_handle, AreaRecord* record);
+// The give-up after a time-out; its status tells nothing.
+void SendAreaGiveUp(const AreaDriver& driver, CommandBlock* block, std::uint32_t line_handle);
+
 // The real driver, tick count and pause.
 AreaDriver RealAreaDriver();
 

@@ -39,6 +39,22 @@ void FillEntry(std::array<std::uint8_t, kTraceEntrySize>& entry, const capture::
   WriteTraceEntry(entry, frame.file_time, frame.direction, frame.octets);
 }
 
+// --calls-format: the log's form; it asks for the log too.
+bool SetCallFormat(std::string_view name, CallOptions* calls) {
+  static constexpr std::array<std::pair<std::string_view, CallFormat>, 3> kFormats{{
+      {"text", CallFormat::kText},
+      {"json", CallFormat::kJson},
+      {"csv", CallFormat::kCsv},
+  }};
+  for (const auto& [text, format] : kFormats) {
+    if (!SameIgnoringCase(name, text)) continue;
+    calls->format = format;
+    calls->log = true;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 ParseResult ParseArguments(int argc, char** argv, Options* options, std::string* error) {
@@ -66,7 +82,23 @@ ParseResult ParseArguments(int argc, char** argv, Options* options, std::string*
       chosen.raw = chosen.raw || v.view == View::kRaw || v.view == View::kAll;
     }
     if (matched) continue;
-    if (arg == "-n") {
+    if (arg == "--calls") {
+      options->call_options.log = true;
+    } else if (arg == "--calls-format" || arg == "--html") {
+      if (i + 1 >= argc || argv[i + 1] == nullptr) {
+        *error = std::string(arg) + (arg == "--html" ? " needs a file name" : " needs text, json or csv");
+        return ParseResult::kBad;
+      }
+      const std::string_view value(argv[++i]);
+      if (arg == "--html") {
+        options->call_options.html = value;
+      } else if (!SetCallFormat(value, &options->call_options)) {
+        *error = "unknown call format " + std::string(value) + " (text, json or csv)";
+        return ParseResult::kBad;
+      }
+    } else if (arg == "--ladder") {
+      options->call_options.ladder = true;
+    } else if (arg == "-n") {
       if (i + 1 >= argc || argv[i + 1] == nullptr) {
         *error = "-n needs a line name";
         return ParseResult::kBad;
@@ -86,11 +118,13 @@ ParseResult ParseArguments(int argc, char** argv, Options* options, std::string*
     return ParseResult::kBad;
   }
   options->views = any_view ? chosen : ViewSwitches{};
+  if (options->call_options.any()) options->calls = std::make_shared<CallSession>(options->call_options);
   return ParseResult::kRun;
 }
 
 std::string UsageText() {
-  return "Usage: lapdecode [-p] [-l2] [-l3] [-raw] [-n NAME] FILE...\n"
+  return "Usage: lapdecode [-p] [-l2] [-l3] [-raw] [-n NAME] [--calls] [--calls-format text|json|csv]\n"
+         "                 [--ladder] [--html FILE] FILE...\n"
          "Shows the LAPD frames of pcap and pcapng captures (link types 177 and 203) as lapmon does.\n"
          "-p      - show decode for all ISDN Protocols (the default)\n"
          "-l2     - show decode for ISDN Layer 2 (Q.921) Protocol\n"
@@ -99,6 +133,10 @@ std::string UsageText() {
          "-n NAME - line name of every frame (default: the interface's name, else the file's)\n"
          "-h, -?  - show this screen\n"
          "-v      - show the version\n"
+         "--calls - a call log in place of the frames: one line per call as it ends, then a summary\n"
+         "--calls-format text|json|csv - the call log as text, JSON Lines or CSV\n"
+         "--ladder    - a ladder diagram of each call's messages\n"
+         "--html FILE - the calls and their ladders as one HTML page\n"
          "FILE    - a capture file; - reads standard input\n";
 }
 
@@ -162,6 +200,7 @@ FileResult Decode(const std::string& label, capture::Reader& reader, LiveSource*
   };
   if (source != nullptr) source->BeforeRead(flush);
 
+  if (options.calls) options.calls->BeginFile();
   capture::LapdFrame frame;
   capture::LapdNotice notice;
   for (capture::LapdCapture::Step step;
@@ -173,14 +212,19 @@ FileResult Decode(const std::string& label, capture::Reader& reader, LiveSource*
       problem = problem || notice.problem;
       continue;
     }
-    FillEntry(entry, frame);
     const capture::Interface& interface = walk.interface();
     const std::string& name = !options.name.empty()     ? options.name
                               : !interface.name.empty() ? interface.name
                                                         : fallbackName;
-    FormatTraceFrame(text, name.c_str(), TraceEntryBytes(entry), options.views, PlatFileTimeToLocal);
+    if (options.calls) {
+      options.calls->Take(name, frame.file_time, frame.direction, frame.octets, text);
+    } else {
+      FillEntry(entry, frame);
+      FormatTraceFrame(text, name.c_str(), TraceEntryBytes(entry), options.views, PlatFileTimeToLocal);
+    }
     if (text.size() >= kBatchSize && !flush()) return FileResult::kOutputGone;
   }
+  if (options.calls) options.calls->EndFile(text);
   if (!flush() || (source != nullptr && source->output_gone())) return FileResult::kOutputGone;
 
   for (const capture::LapdNotice& count : walk.Counts()) {

@@ -8,12 +8,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/bytes.h"
 #include "decode/frame_display.h"
+#include "lapdecode/call_output.h"
 
 namespace lapdecode {
 
@@ -21,13 +23,16 @@ struct Options {
   ViewSwitches views;
   std::string name;               // -n NAME: the line name of every frame; empty: from the file
   std::vector<std::string> files;  // "-" is standard input
+  CallOptions call_options;        // --calls, --calls-format, --ladder, --html
+  // The run's call outputs, in place of the frame decode; null when none was asked for.
+  std::shared_ptr<CallSession> calls;
 };
 
 enum class ParseResult { kRun, kUsage, kVersion, kBad };
 
 // The command line: the view switches as lapmon's, whatever their letter case ("-p", "-l2",
 // "-l3", "-raw"; all three views when none is given), "-n NAME", "-h" or "-?", "-v", "--" and the
-// files. On kBad, error says what is wrong.
+// files; the call outputs "--calls", "--calls-format text|json|csv", "--ladder" and "--html FILE". On kBad, error says what is wrong.
 ParseResult ParseArguments(int argc, char** argv, Options* options, std::string* error);
 
 std::string UsageText();

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// lapdecode [-p] [-l2] [-l3] [-raw] [-n NAME] FILE...
+// lapdecode [-p] [-l2] [-l3] [-raw] [-n NAME] [--calls] [--calls-format F] [--ladder] [--html FILE] FILE...
 // Exit status: 0 when every file was read whole, 1 when a file could not be read, was cut short
 // or damaged, held another link type, or standard output went away; 2 for a bad command line.
 #include <cerrno>
@@ -44,6 +44,17 @@ int main(int argc, char** argv) {
 
   StdSink sink;
   int status = 0;
+  if (options.calls) {
+    std::string title;
+    for (const std::string& path : options.files) {
+      title += (title.empty() ? "" : ", ") +
+               (path == "-" ? std::string("standard input") : lapdecode::BaseName(path));
+    }
+    options.calls->SetTitle(title);
+    std::string header;
+    options.calls->Start(header);
+    if (!header.empty() && !PlatWriteStdout(header)) return 1;
+  }
   for (const std::string& path : options.files) {
     const bool from_stdin = path == "-";
     const std::string label = from_stdin ? "standard input" : path;
@@ -70,6 +81,14 @@ int main(int argc, char** argv) {
       case lapdecode::FileResult::kOk:
         break;
     }
+  }
+  if (options.calls) {
+    std::string summary;
+    if (!options.calls->Finish(summary, &error)) {
+      sink.Err("lapdecode: " + error);
+      status = 1;
+    }
+    if (!summary.empty() && !PlatWriteStdout(summary)) return 1;
   }
   return status;
 }

@@ -129,3 +129,16 @@ void PlatSleep(std::uint32_t milliseconds);
 // FileTimeToLocalFileTime followed by FileTimeToSystemTime: a FILETIME (100 ns units since
 // 1601-01-01 UTC) as local time. False when either conversion fails. A LocalTimeConversion.
 bool PlatFileTimeToLocal(std::uint64_t file_time, SystemTime* local);
+
+// ---- Files ------------------------------------------------------------------------------------
+
+// Writes text into the new file `temp` (refused when it already exists: no link is followed) and
+// renames it over `path`, so that a reader sees the old file or the new one and never a part.
+// When a step fails *error says which, `temp` is removed again and `path` is left as it was.
+bool PlatReplaceFile(const std::string& path, const std::string& temp, std::string_view text, std::string* error);
+
+// Removes a file; for a temporary left behind on an early end. Errors are ignored.
+void PlatRemoveFile(const std::string& path);
+
+// The running process's id, for names of temporary files.
+std::uint32_t PlatProcessId();

@@ -131,40 +131,53 @@ std::string_view L3ServiceText(std::uint32_t value) {
   return {};
 }
 
-L1Values ReadL1Values(const AreaRecord& record) {
-  return L1Values{WordAt(record, kL1TxStateOffset), WordAt(record, kL1RxStateOffset)};
+L1Values MakeL1Values(std::uint16_t tx, std::uint16_t rx) {
+  return L1Values{tx, rx, tx == 2 || tx == 3, rx == 2, TxStateText(tx), RxStateText(rx)};
 }
+
+L2Values MakeL2Values(std::uint16_t state) { return L2Values{state, state >= 7, L2StateText(state)}; }
+
+L3Values MakeL3Values(std::uint16_t state, std::uint16_t service) {
+  return L3Values{state, service, state == 2 || state == 4, L3ServiceIsGo(service), L3StateText(state),
+                  L3ServiceText(service)};
+}
+
+L1Values ReadL1Values(const AreaRecord& record) {
+  return MakeL1Values(WordAt(record, kL1TxStateOffset), WordAt(record, kL1RxStateOffset));
+}
+
+L2Values ReadL2Values(const AreaRecord& record) { return MakeL2Values(ReadL2State(record)); }
 
 std::uint16_t ReadL2State(const AreaRecord& record) { return WordAt(record, kL2StateOffset); }
 
 L3Values ReadL3Values(const AreaRecord& record) {
-  return L3Values{WordAt(record, kL3StateOffset), FindL3Service(record)};
+  return MakeL3Values(WordAt(record, kL3StateOffset), FindL3Service(record));
 }
 
 LayerSummary FormatL1Summary(const L1Values& values, bool verbose) {
   LayerSummary summary;
-  // Layer 1 is up when the adapter sends INFO 3 (2 or 3) and receives INFO 4 (2).
-  Verdict(&summary, "Layer 1 Tx State", values.tx == 2 || values.tx == 3, values.tx);
-  StateText(&summary, verbose, "Layer 1 State", TxStateText(values.tx));
-  Verdict(&summary, "Layer 1 Rx State", values.rx == 2, values.rx);
-  StateText(&summary, verbose, "Layer 1 Rx State", RxStateText(values.rx));
+  Verdict(&summary, "Layer 1 Tx State", values.tx_go, values.tx);
+  StateText(&summary, verbose, "Layer 1 State", values.tx_text);
+  Verdict(&summary, "Layer 1 Rx State", values.rx_go, values.rx);
+  StateText(&summary, verbose, "Layer 1 Rx State", values.rx_text);
   return summary;
 }
 
-LayerSummary FormatL2Summary(std::uint16_t state, bool verbose) {
+LayerSummary FormatL2Summary(const L2Values& values, bool verbose) {
   LayerSummary summary;
-  // 7 "Multiframe Established" and 8 "Timer Recovery" mean the link is up.
-  Verdict(&summary, "Layer 2 State", state >= 7, state);
-  StateText(&summary, verbose, "Layer 2 State", L2StateText(state));
+  Verdict(&summary, "Layer 2 State", values.go, values.state);
+  StateText(&summary, verbose, "Layer 2 State", values.text);
   return summary;
 }
+
+LayerSummary FormatL2Summary(std::uint16_t state, bool verbose) { return FormatL2Summary(MakeL2Values(state), verbose); }
 
 LayerSummary FormatL3Summary(const L3Values& values, bool verbose) {
   LayerSummary summary;
-  Verdict(&summary, "Layer 3 State", values.state == 2 || values.state == 4, values.state);
-  StateText(&summary, verbose, "Layer 3 State", L3StateText(values.state));
-  Verdict(&summary, "Layer 3 Service", L3ServiceIsGo(values.service), values.service);
-  StateText(&summary, verbose, "Layer 3 Service", L3ServiceText(values.service));
+  Verdict(&summary, "Layer 3 State", values.state_go, values.state);
+  StateText(&summary, verbose, "Layer 3 State", values.state_text);
+  Verdict(&summary, "Layer 3 Service", values.service_go, values.service);
+  StateText(&summary, verbose, "Layer 3 Service", values.service_text);
   return summary;
 }
 
@@ -176,7 +189,7 @@ int GetL1Status(std::uint32_t line_handle) {
 
 int GetL2Status(std::uint32_t line_handle) {
   return PrintLayer(line_handle, 2, [](const AreaRecord& record, bool verbose) {
-    return FormatL2Summary(ReadL2State(record), verbose);
+    return FormatL2Summary(ReadL2Values(record), verbose);
   });
 }
 

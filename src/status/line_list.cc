@@ -66,7 +66,7 @@ long GetRegMultiStringValue(const char* subkey, const char* value_name, char* bu
   return PlatRegQueryValue(subkey, value_name, buffer, size);
 }
 
-long GetRasAssignments() {
+long ReadRasAssignments(const char** failure) {
   struct Value {
     const char* name;
     RegBuffer* buffer;
@@ -81,11 +81,25 @@ long GetRasAssignments() {
     std::uint32_t size = kRegBufferSize;
     const long result = GetRegMultiStringValue(kRasTapiKey, value.name, value.buffer->data(), &size);
     if (result != kRegOk) {
-      ConsoleWrite(value.failure);
+      *failure = value.failure;
       return result;
     }
   }
   return kRegOk;
+}
+
+long GetRasAssignments() {
+  const char* failure = nullptr;
+  const long result = ReadRasAssignments(&failure);
+  if (result != kRegOk) ConsoleWrite(failure);
+  return result;
+}
+
+void CorrelateLine(LineInfo* line) {
+  const std::string_view name = TextOf(line->name);
+  if (name.find("Tessix") != std::string_view::npos && name.find("LINE") != std::string_view::npos) {
+    CoorelateRasAssignments(AdapterNumberOf(name), LineCharacterOf(name), &line->friendly_name, &line->usage);
+  }
 }
 
 std::string_view AdapterNumberOf(std::string_view name) {
@@ -135,12 +149,8 @@ int enum_idd(LineList* list, long ras_result) {
     LineInfo& line = (*list)[i];
     line = LineInfo{};
     line.handle = reply.lines[i].handle;
-    const std::string_view name(reply.lines[i].name.data());
-    CopyText(name, &line.name);
-    if (ras_result == kRegOk && name.find("Tessix") != std::string_view::npos &&
-        name.find("LINE") != std::string_view::npos) {
-      CoorelateRasAssignments(AdapterNumberOf(name), LineCharacterOf(name), &line.friendly_name, &line.usage);
-    }
+    CopyText(std::string_view(reply.lines[i].name.data()), &line.name);
+    if (ras_result == kRegOk) CorrelateLine(&line);
   }
   return static_cast<int>(reply.count);
 }

@@ -40,6 +40,12 @@ long GetRegMultiStringValue(const char* subkey, const char* value_name, char* bu
 // Reads "Address", "Friendly Name" and "Usage" into the three buffers. 0, or the error code of the
 // first value that failed after printing its message.
 long GetRasAssignments();
+// The same without a word: *failure is the message GetRasAssignments prints.
+long ReadRasAssignments(const char** failure);
+
+// Fills the line's friendly name and usage from the registry data read, when its name holds both
+// "Tessix" and "LINE".
+void CorrelateLine(LineInfo* line);
 
 // The adapter number of a line name: the digits right after the first "Tessix" (maybe none).
 std::string_view AdapterNumberOf(std::string_view name);

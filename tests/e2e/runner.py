@@ -131,7 +131,7 @@ def main():
         return run_module(args.worker, args.summary)
 
     # The worker runs in this folder: programs named relative to the caller's folder are made absolute.
-    for var in ("BRI_LAPMON", "BRI_LINESTAT", "BRI_BRISIM", "BRI_RELAY_PROBE"):
+    for var in ("BRI_LAPMON", "BRI_LINESTAT", "BRI_CHECK_BRI", "BRI_BRISIM", "BRI_RELAY_PROBE"):
         if os.environ.get(var) and os.path.exists(os.environ[var]):
             os.environ[var] = os.path.abspath(os.environ[var])
     wrap = (os.environ.get("BRI_WRAP") or "").split()

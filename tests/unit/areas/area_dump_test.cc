@@ -161,3 +161,34 @@ TEST(AreaDump, CountingAndLineSelection) {
 }
 
 }  // namespace
+
+// The values behind the printed text: the number a parameter carries, and whether it has a name.
+TEST(AreaParams, NumbersBehindTheText) {
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> params;
+    bool named, numeric;
+    std::int64_t value;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"byte value with a value name", {0x64, 0x00, 0x02, 0x01}, true, true, 2, "INFO 3"},
+      {"long value", {0x66, 0x40, 0xD2, 0x04, 0x00, 0x00}, true, true, 1234, "1234"},
+      {"negative long", {0x66, 0x40, 0xFF, 0xFF, 0xFF, 0xFF}, true, true, -1, "-1"},
+      {"string", Bytes({0x2F, 0x81}, "0155", {0}), true, false, 0, "0155"},
+      {"unknown type", {0x64, 0x10, 0x05, 0x00}, true, false, 0, "?? (1064) 05 00"},
+      {"number without a name", {0x63, 0x00, 0x07, 0x00}, false, true, 7, "7"},
+  };
+  for (const Case& c : cases) {
+    const std::vector<AreaParam> params = ReadAreaParams(MakeRecord(c.params));
+    ASSERT_EQ(params.size(), 1U) << c.what;
+    EXPECT_EQ(params[0].named, c.named) << c.what;
+    EXPECT_EQ(params[0].numeric, c.numeric) << c.what;
+    EXPECT_EQ(params[0].value, c.value) << c.what;
+    EXPECT_EQ(params[0].text, c.text) << c.what;
+  }
+  // A list stated longer than the record is walked to the record's end, never past it.
+  std::vector<std::uint8_t> full;
+  while (full.size() + 4 <= kParamsSize) full.insert(full.end(), {0x64, 0x00, 0x02, 0x00});
+  EXPECT_EQ(ReadAreaParams(MakeRecord(full, INT32_MAX)).size(), kParamsSize / 4);
+}

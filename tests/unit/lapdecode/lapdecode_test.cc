@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // lapdecode's command line, its batched output, the line name it shows and its messages.
+#include "lapdecode/lapdecode.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,7 +10,6 @@
 
 #include "capture/capture_writer.h"
 #include "capture/lapd_frames.h"
-#include "lapdecode/lapdecode.h"
 
 namespace lapdecode {
 namespace {
@@ -83,15 +84,51 @@ capture::ByteBuffer TwoInterfaces(int count) {
   capture::AppendSectionHeader(file, "");
   capture::AppendInterfaceDescription(file, {capture::kLinkTypeLapd, 0, "Tessix1 LINE2", 6});
   capture::AppendInterfaceDescription(file, {capture::kLinkTypeLapd, 0, "", 6});
-  static const std::vector<std::uint8_t> setup = {0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05,
-                                                  0x04, 0x03, 0x80, 0x90, 0xA2};
+  static const std::vector<std::uint8_t> setup = {0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x01,
+                                                  0x05, 0x04, 0x03, 0x80, 0x90, 0xA2};
   for (int i = 0; i < count; ++i) {
     for (std::uint32_t interface = 0; interface < 2; ++interface) {
-      capture::AppendEnhancedPacket(file, {interface, 1765000000000000ull + static_cast<std::uint64_t>(i) * 1000, setup,
-                                           0, capture::PacketDirection::kInbound, false, 0});
+      capture::AppendEnhancedPacket(
+          file, {interface, 1765000000000000ull + static_cast<std::uint64_t>(i) * 1000, setup, 0,
+                 capture::PacketDirection::kInbound, false, 0});
     }
   }
   return file;
+}
+
+TEST(Arguments, CallOutputs) {
+  struct Case {
+    std::vector<std::string> args;
+    ParseResult result;
+    bool log;
+    CallFormat format;
+    bool ladder;
+    std::string html;
+  } cases[] = {
+      {{"--calls", "a"}, ParseResult::kRun, true, CallFormat::kText, false, ""},
+      {{"--calls-format", "JSON", "a"}, ParseResult::kRun, true, CallFormat::kJson, false, ""},
+      {{"--calls-format", "csv", "--ladder", "a"}, ParseResult::kRun, true, CallFormat::kCsv, true, ""},
+      {{"--html", "p.html", "a"}, ParseResult::kRun, false, CallFormat::kText, false, "p.html"},
+      {{"--ladder", "a"}, ParseResult::kRun, false, CallFormat::kText, true, ""},
+      {{"--calls-format", "xml", "a"}, ParseResult::kBad, false, CallFormat::kText, false, ""},
+      {{"a", "--calls-format"}, ParseResult::kBad, false, CallFormat::kText, false, ""},
+      {{"a", "--html"}, ParseResult::kBad, false, CallFormat::kText, false, ""},
+  };
+  for (const Case& c : cases) {
+    Options options;
+    std::string error;
+    ASSERT_EQ(Parse(c.args, &options, &error), c.result) << c.args[0] << " " << c.args[1];
+    if (c.result == ParseResult::kBad) continue;
+    EXPECT_EQ(options.call_options.log, c.log);
+    EXPECT_EQ(options.call_options.format, c.format);
+    EXPECT_EQ(options.call_options.ladder, c.ladder);
+    EXPECT_EQ(options.call_options.html, c.html);
+    EXPECT_NE(options.calls, nullptr);
+  }
+  Options plain;
+  std::string error;
+  ASSERT_EQ(Parse({"a"}, &plain, &error), ParseResult::kRun);
+  EXPECT_EQ(plain.calls, nullptr);  // the frame decode, as before
 }
 
 TEST(DecodeFile, WritesInLargeBatchesWithTheRightLineNames) {
@@ -109,8 +146,9 @@ TEST(DecodeFile, WritesInLargeBatchesWithTheRightLineNames) {
   };
   EXPECT_EQ(count(" Tessix1 LINE2 (N)\n"), 400u);
   EXPECT_EQ(count(" f.pcapng (N)\n"), 400u);
-  EXPECT_EQ(sink.errors, std::vector<std::string>{
-                             "lapdecode: f: link type LAPD (203): directions from the packets' inbound/outbound flags"});
+  EXPECT_EQ(sink.errors,
+            std::vector<std::string>{
+                "lapdecode: f: link type LAPD (203): directions from the packets' inbound/outbound flags"});
 
   options.name = "X";
   FakeSink named;
@@ -142,8 +180,9 @@ TEST(DecodeFile, ProblemsAreOneLineEachAfterTheFramesBeforeThem) {
   capture::AppendEnhancedPacket(mixed, {0, 0, bytes, 0, capture::PacketDirection::kUnknown, false, 0});
   FakeSink other;
   EXPECT_EQ(DecodeFile("m", mixed, "m", Options{}, other), FileResult::kProblem);
-  EXPECT_EQ(other.errors, std::vector<std::string>{"lapdecode: m: link type EN10MB (1) carries no LAPD frames "
-                                                   "(lapdecode reads LINUX_LAPD (177) and LAPD (203))"});
+  EXPECT_EQ(other.errors,
+            std::vector<std::string>{"lapdecode: m: link type EN10MB (1) carries no LAPD frames "
+                                     "(lapdecode reads LINUX_LAPD (177) and LAPD (203))"});
   EXPECT_TRUE(other.writes.empty());
 
   FakeSink junk;
