@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "capture/lapd_frames.h"
 #include "base/version.h"
+#include "capture/lapd_frames.h"
 #include "decode/trace_entry_codec.h"
 
 namespace bricap {

@@ -1,10 +1,10 @@
 #include "common/driver.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <new>
 #include <string>
 
+#include "base/program_message.h"
 #include "common/console.h"
 
 std::atomic<DeviceHandle> hf{kInvalidDevice};
@@ -36,17 +36,26 @@ DevicePaths ChooseDevicePaths(int os) {
   return DevicePaths{os == kOsWindows95 ? "\\\\.\\VEXMOD.VXD" : "\\\\.\\TESSIX0", "\\\\.\\Quorlink"};
 }
 
-bool OpenDriver(const DevicePaths& paths) {
+bool TryOpenDriver(const DevicePaths& paths) {
   DeviceHandle device = PlatOpenDevice(paths.first);
   if (device == kInvalidDevice) device = PlatOpenDevice(paths.second);
-  if (device == kInvalidDevice) {
-    ConsoleWrite("Tessix.sys is not installed!\n");
-    const std::string hint = PlatMissingDeviceHint(paths.first, paths.second);
-    if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
-    return false;
-  }
+  if (device == kInvalidDevice) return false;
   hf.store(device);
   return true;
+}
+
+bool TryOpenDriverForThisSystem() {
+  OsVersion version;
+  const bool windows95 = PlatGetVersion(&version) && version.platform_id == kPlatformWin32Windows;
+  return TryOpenDriver(ChooseDevicePaths(windows95 ? kOsWindows95 : kOsWindowsNt));
+}
+
+bool OpenDriver(const DevicePaths& paths) {
+  if (TryOpenDriver(paths)) return true;
+  ConsoleWrite("Tessix.sys is not installed!\n");
+  const std::string hint = PlatMissingDeviceHint(paths.first, paths.second);
+  if (!hint.empty()) WriteStderr(hint + "\n");
+  return false;
 }
 
 void CloseDriver() {
@@ -76,18 +85,20 @@ void FreeCommand(CommandBlock* block) {
   delete block;
 }
 
-CommandHolder AllocateCommand() {
+CommandHolder TryAllocateCommand() {
   if (SpareBlock) {
     CommandHolder block(SpareBlock.release());
     block->Zero();
     return block;
   }
   CommandHolder block(new (std::nothrow) CommandBlock{});
-  if (!block) {
-    ConsoleWrite("Error: Error Allocating Memory.\n");
-  } else {
-    block->KnownZero();
-  }
+  if (block) block->KnownZero();
+  return block;
+}
+
+CommandHolder AllocateCommand() {
+  CommandHolder block = TryAllocateCommand();
+  if (!block) ConsoleWrite("Error: Error Allocating Memory.\n");
   return block;
 }
 

@@ -35,12 +35,29 @@ struct DevicePaths {
 };
 DevicePaths ChooseDevicePaths(int os);
 
-// Opening steps 5-7: opens the first path, else the second, and keeps the handle in hf. When
-// neither opens prints "Tessix.sys is not installed!\n" and returns false (the caller exits 1).
+// Opens the first path, else the second, and keeps the handle in hf. False, without a word, when
+// neither opens: the caller says so in its own way.
+bool TryOpenDriver(const DevicePaths& paths);
+
+// The paths of the system the version query reports (NT unless it says Windows 95), opened as
+// TryOpenDriver does: for a program that prints nothing but its product on standard output.
+bool TryOpenDriverForThisSystem();
+
+// Opening steps 5-7: TryOpenDriver; when neither path opens prints "Tessix.sys is not
+// installed!\n" (and on standard error the platform's hint) and returns false (the caller exits 1).
 bool OpenDriver(const DevicePaths& paths);
 
 // Closes hf once, whoever gets there first; later calls do nothing.
 void CloseDriver();
+
+// Owns an opened hf for a scope: closes it (CloseDriver) on every way out.
+class DriverCloser {
+ public:
+  DriverCloser() = default;
+  ~DriverCloser() { CloseDriver(); }
+  DriverCloser(const DriverCloser&) = delete;
+  DriverCloser& operator=(const DriverCloser&) = delete;
+};
 
 // Whether the connection to the driver is lost for good: every later request fails. A refused or
 // failed single request does not count, nor does the tool's own close of hf.
@@ -53,7 +70,10 @@ struct CommandDeleter {
 };
 using CommandHolder = std::unique_ptr<CommandBlock, CommandDeleter>;
 
-// A zeroed block, or null after printing "Error: Error Allocating Memory.\n".
+// A zeroed block, or null without a word when there is no memory for one.
+CommandHolder TryAllocateCommand();
+
+// TryAllocateCommand; null after printing "Error: Error Allocating Memory.\n".
 CommandHolder AllocateCommand();
 
 // Stamps the header (Signature, HeaderWord0, HeaderWord1), sends the block with one device control

@@ -20,12 +20,15 @@ void SendTraceDestroy(CommandBlock& block, std::uint32_t handle) {
 
 namespace {
 
+void SendLineRequest(CommandBlock& block, std::uint32_t opcode, std::uint32_t handle) {
+  block.SetOpcode(opcode);
+  block.SetLineHandle(handle);
+  ExecuteCmd(&block);
+}
+
 void SendLineRequest(std::uint32_t opcode, std::uint32_t handle) {
   CommandHolder block = AllocateCommand();
-  if (!block) return;
-  block->SetOpcode(opcode);
-  block->SetLineHandle(handle);
-  ExecuteCmd(block.get());
+  if (block) SendLineRequest(*block, opcode, handle);
 }
 
 }  // namespace
@@ -33,6 +36,16 @@ void SendLineRequest(std::uint32_t opcode, std::uint32_t handle) {
 void SendTraceStart(std::uint32_t handle) { SendLineRequest(OP_TRACE_START, handle); }
 
 void SendTraceStop(std::uint32_t handle) { SendLineRequest(OP_TRACE_STOP, handle); }
+
+void SendTraceStart(CommandBlock& block, std::uint32_t handle) {
+  block.Zero();
+  SendLineRequest(block, OP_TRACE_START, handle);
+}
+
+void SendTraceStop(CommandBlock& block, std::uint32_t handle) {
+  block.Zero();
+  SendLineRequest(block, OP_TRACE_STOP, handle);
+}
 
 std::uint32_t TakeTraceStatus(ByteSpan reply, TracePosition position) {
   const std::uint32_t oldest = GetLE32(reply, kStatusHeldToOffset) - GetLE32(reply, kStatusHeldFromOffset);

@@ -32,6 +32,10 @@ void SendTraceDestroy(CommandBlock& block, std::uint32_t handle);
 void SendTraceStart(std::uint32_t handle);
 void SendTraceStop(std::uint32_t handle);
 
+// The same requests on the caller's block (zeroed first), for a caller that allocates its own.
+void SendTraceStart(CommandBlock& block, std::uint32_t handle);
+void SendTraceStop(CommandBlock& block, std::uint32_t handle);
+
 // Where reading one line's entries stands: the number of the next entry to ask for, and whether a
 // trace status reply has come for the line.
 struct TracePosition {

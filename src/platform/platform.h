@@ -120,6 +120,11 @@ inline constexpr std::uint32_t kCtrlShutdownEvent = 6;
 using CtrlHandler = bool (*)(std::uint32_t event);
 bool PlatSetCtrlHandler(CtrlHandler handler);
 
+// Whether the system ends the process as soon as the handler of a close or shutdown event returns
+// true (Windows), so that a handler that needs a teardown first must wait for it; on Linux the
+// process goes on, and the next signal is taken only once the handler has returned.
+bool PlatCloseEventEndsOnReturn();
+
 // ---- Time -----------------------------------------------------------------------------------
 
 // Milliseconds since system start, wrapping at 2^32 (GetTickCount).

@@ -82,3 +82,5 @@ bool PlatSetCtrlHandler(CtrlHandler handler) {
   });
   return started;
 }
+
+bool PlatCloseEventEndsOnReturn() { return false; }

@@ -117,3 +117,5 @@ bool PlatSetCtrlHandler(CtrlHandler handler) {
   installed.store(false);
   return false;
 }
+
+bool PlatCloseEventEndsOnReturn() { return true; }

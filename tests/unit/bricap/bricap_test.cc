@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bricap/capture_file.h"
+#include "bricap/file_set.h"
 #include "bricap/options.h"
 #include "capture/capture_reader.h"
 #include "capture/lapd_frames.h"
@@ -50,6 +51,53 @@ TEST(BricapOptions, CaptureOptionsInDumpcapsForms) {
   EXPECT_EQ(all.options.duration, 0u);
 }
 
+TEST(BricapOptions, StopAndSwitchCriteria) {
+  const Parsed one =
+      Parse({"-w", "x", "-c", "50", "-a", "packets:20", "-a", "filesize:100", "-a", "duration:9"});
+  ASSERT_TRUE(one.ok) << one.error;
+  EXPECT_EQ(one.options.count, 20u);  // the smaller of -c and -a packets
+  EXPECT_EQ(one.options.stop_filesize_kb, 100u);
+  EXPECT_FALSE(one.options.multiple_files);
+
+  const Parsed set =
+      Parse({"-w", "run.pcapng", "-b", "duration:60", "-b", "interval:3600", "-b", "packets:7", "-b",
+             "files:4", "-b", "printname:stdout", "-a", "filesize:300", "-a", "files:9"});
+  ASSERT_TRUE(set.ok) << set.error;
+  const bricap::Options& o = set.options;
+  EXPECT_TRUE(o.multiple_files);
+  EXPECT_EQ(o.switch_duration, 60u);
+  EXPECT_EQ(o.switch_interval, 3600u);
+  EXPECT_EQ(o.switch_packets, 7u);
+  EXPECT_EQ(o.ring_files, 4u);
+  EXPECT_EQ(o.printname, "stdout");
+  // With -b, -a filesize switches files instead of stopping.
+  EXPECT_EQ(o.switch_filesize_kb, 300u);
+  EXPECT_EQ(o.stop_filesize_kb, 0u);
+  EXPECT_EQ(o.stop_files, 9u);
+
+  // -a filesize alone is a criterion to switch by; a -b filesize of its own wins.
+  const Parsed by_size = Parse({"-w", "x", "-b", "files:3", "-a", "filesize:10", "-b", "filesize:20"});
+  ASSERT_TRUE(by_size.ok) << by_size.error;
+  EXPECT_EQ(by_size.options.switch_filesize_kb, 20u);
+}
+
+TEST(BricapFileSet, NamesAsFileSetsFindThem) {
+  const SystemTime t{2026, 12, 3, 9, 1, 2, 3, 0};
+  const struct {
+    std::string path;
+    std::uint64_t number;
+    std::string name;
+  } cases[] = {
+      {"run.pcapng", 1, "run_00001_20261209010203.pcapng"},
+      {"/var/cap/run.d/bri", 42, "/var/cap/run.d/bri_00042_20261209010203"},  // the dot of a folder
+      {"a.b.pcapng", 123456, "a.b_123456_20261209010203.pcapng"},
+      {".pcapng", 1, ".pcapng_00001_20261209010203"},  // a name that is all suffix keeps it as the prefix
+  };
+  for (const auto& c : cases) EXPECT_EQ(bricap::FileSetName(c.path, c.number, t), c.name) << c.path;
+  EXPECT_EQ(bricap::NextIntervalBoundary(7199, 3600), 7200u);
+  EXPECT_EQ(bricap::NextIntervalBoundary(7200, 3600), 10800u);  // on the boundary: the next one
+}
+
 TEST(BricapOptions, ActionsWithoutACapture) {
   const struct {
     std::vector<std::string> args;
@@ -89,7 +137,16 @@ TEST(BricapOptions, BadCommandLinesSayWhy) {
       {"-c", "0", "-w", "x"},
       {"-c", "ten", "-w", "x"},
       {"-a", "duration:0", "-w", "x"},
-      {"-a", "filesize:10", "-w", "x"},
+      {"-a", "filesize:0", "-w", "x"},  // (filesize:10 is a criterion now)
+      {"-a", "size:10", "-w", "x"},
+      {"-a", "files:2", "-w", "x"},  // files of -b, without -b
+      {"-b", "files:5", "-w", "x"},  // a ring without a criterion to switch by
+      {"-b", "printname:-", "-w", "x"},
+      {"-b", "packets:10", "-w", "-"},  // a set of files on standard output
+      {"-b", "packets:0", "-w", "x"},
+      {"-b", "bytes:10", "-w", "x"},
+      {"-b", "printname:", "-b", "packets:1", "-w", "x"},
+      {"-b", "packets:1", "--capture", "--extcap-interface", "bri0", "--fifo", "/tmp/f"},
       {"-a", "duration:99999999999", "-w", "x"},
       {"-Dx"},
       {"-x"},

@@ -128,6 +128,11 @@ TEST(OpenDriver, TriesTheSystemsPathThenTheSecond) {
     }
     CloseDriver();
     EXPECT_EQ(hf.load(), kInvalidDevice);
+    // The quiet open finds the same device and leaves the telling to its caller.
+    EXPECT_EQ(TryOpenDriver(ChooseDevicePaths(tc.os)), tc.opens) << device;
+    { const DriverCloser closer; }
+    EXPECT_EQ(hf.load(), kInvalidDevice);
+    EXPECT_EQ(capture.text(), tc.opens ? "" : "Tessix.sys is not installed!\n") << device;
   }
 }
 
