@@ -10,6 +10,7 @@
 #include "decode/frame_display.h"
 #include "decode/q931.h"
 #include "decode_entries.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -51,7 +52,8 @@ void BM_DecodeTraceFrameViewsOff(benchmark::State& state) {
   std::string text;
   for (auto _ : state) {
     for (const Entry& entry : frames) {
-      FormatTraceFrame(text, "Tessix1 LINE1 (U)", TraceEntryBytes(entry), ViewSwitches{false, false, false});
+      FormatTraceFrame(text, "Tessix1 LINE1 (U)", TraceEntryBytes(entry), ViewSwitches{false, false, false},
+                       PlatFileTimeToLocal);
     }
     benchmark::DoNotOptimize(text.data());
   }

@@ -15,6 +15,7 @@
 #include "decode/frame_display.h"
 #include "decode/trace_entry.h"
 #include "decode/trace_entry_codec.h"
+#include "platform/platform.h"
 
 using Entry = std::array<std::uint8_t, kTraceEntrySize>;
 
@@ -34,7 +35,8 @@ inline void DecodeWithAllViews(benchmark::State& state, const std::vector<Entry>
   for (auto _ : state) {
     text.clear();
     for (const Entry& entry : frames)
-      FormatTraceFrame(text, "Tessix1 LINE1 (U)", TraceEntryBytes(entry), ViewSwitches{});
+      FormatTraceFrame(text, "Tessix1 LINE1 (U)", TraceEntryBytes(entry), ViewSwitches{},
+                       PlatFileTimeToLocal);
     printed += text.size();
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(frames.size()));

@@ -24,6 +24,7 @@
 #include "decode/frame_display.h"
 #include "decode/trace_entry.h"
 #include "decode/trace_entry_codec.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ int main(int argc, char** argv) {
     if (record.size() > kFrameDataSize) record = record.first(kFrameDataSize);
     const std::uint64_t fileTime = brisim::FileTimeFromCaptureTime(header->ts.tv_sec, header->ts.tv_usec);
     WriteTraceEntry(entry, fileTime, direction, record);
-    FormatTraceFrame(batch.Text(), lineName, TraceEntryBytes(entry), ViewSwitches{});
+    FormatTraceFrame(batch.Text(), lineName, TraceEntryBytes(entry), ViewSwitches{}, PlatFileTimeToLocal);
     written = batch.EntryDone();
     if (!written) break;
     ++frames;

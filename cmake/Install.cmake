@@ -4,6 +4,8 @@
 # The programs the packages ship, one a line. A program NAME has its manual page docs/NAME.1.
 #   BRI_TOOLS: the Windows console tools, in the Debian package and in both Windows zips.
 #   BRI_LINUX_PROGRAMS: in the Debian package only (brisim.exe needs the relay driver of the test rig).
+# Every build that makes packages (scripts/package, the presets) builds all of its targets, so a
+# program added here is built and shipped without a list of its own anywhere else.
 set(BRI_TOOLS
   lapmon
   linestat

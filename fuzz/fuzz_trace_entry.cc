@@ -14,6 +14,7 @@
 #include "decode/q921.h"
 #include "decode/q931.h"
 #include "fuzz_check.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -59,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memcpy(entry.get(), data, size < kTraceEntrySize ? size : kTraceEntrySize);
 
   std::string text;
-  FormatTraceFrame(text, "Tessix1 LINE1 (U)", TraceEntryBytes(entry.get(), kTraceEntrySize), ViewSwitches{});
+  FormatTraceFrame(text, "Tessix1 LINE1 (U)", TraceEntryBytes(entry.get(), kTraceEntrySize), ViewSwitches{},
+                   PlatFileTimeToLocal);
   FUZZ_CHECK(!text.empty());
 
   CheckViewChain(entry.get());

@@ -45,8 +45,11 @@ std::uint64_t Number(const json& v, const std::string& path, std::uint64_t hi) {
     char* end = nullptr;
     errno = 0;
     const unsigned long long parsed = std::strtoull(s.c_str(), &end, 0);
-    if (s.empty() || s[0] == '-' || errno != 0 || *end != '\0') Fail(path, "expected a number, not \"" + s + "\"");
+    if (s.empty() || errno != 0 || *end != '\0') Fail(path, "expected a number, not \"" + s + "\"");
+    if (s[0] == '-') Fail(path, "must not be negative");
     n = parsed;
+  } else if (v.is_number_integer()) {
+    Fail(path, "must not be negative");  // a JSON integer that is not unsigned
   } else {
     Fail(path, "expected a number");
   }

@@ -17,10 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -48,12 +46,31 @@ struct FileCloser {
   }
 };
 
-bool ReadFile(const std::string& path, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  *out = text.str();
+// A scenario file is a few kilobytes: a file far larger (a device, a capture given by mistake) is
+// refused before it fills the memory.
+constexpr std::size_t kMaxScenarioBytes = std::size_t{16} << 20;
+
+// Reads the whole file; false with the reason in *error.
+bool ReadFile(const std::string& path, std::string* out, std::string* error) {
+  std::unique_ptr<std::FILE, FileCloser> in(std::fopen(path.c_str(), "rb"));
+  if (!in) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  std::vector<char> buffer(64 * 1024);
+  std::size_t n = 0;
+  do {
+    n = std::fread(buffer.data(), 1, buffer.size(), in.get());
+    out->append(buffer.data(), n);
+    if (out->size() > kMaxScenarioBytes) {
+      *error = "larger than 16 MiB, not a scenario";
+      return false;
+    }
+  } while (n == buffer.size());
+  if (std::ferror(in.get())) {
+    *error = std::strerror(errno);
+    return false;
+  }
   return true;
 }
 
@@ -61,10 +78,11 @@ bool ReadFile(const std::string& path, std::string* out) {
 // when it cannot be played.
 bool ReadScenario(const std::string& scenario_path, brisim::Scenario* scenario) {
   std::string text;
+  std::string error;
   if (scenario_path.empty()) {
     text = std::string(brisim::DefaultScenarioJson());
-  } else if (!ReadFile(scenario_path, &text)) {
-    std::fprintf(stderr, "brisim: cannot read scenario %s\n", scenario_path.c_str());
+  } else if (!ReadFile(scenario_path, &text, &error)) {
+    std::fprintf(stderr, "brisim: cannot read scenario %s: %s\n", scenario_path.c_str(), error.c_str());
     return false;
   }
   try {

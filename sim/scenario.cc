@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <set>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -109,6 +111,63 @@ Bytes Hex(const json& v, const std::string& path) {
   if (!ParseHex(v.get<std::string>(), &out)) Fail(path, "not a hex string");
   return out;
 }
+
+// Rejects a key given twice in one object (the JSON reader would keep the last silently), as
+// CheckKeys rejects an unknown one. Follows the reader's events to name the place of each object.
+class DuplicateKeyCheck {
+ public:
+  bool operator()(int /*depth*/, json::parse_event_t event, const json& parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+      case json::parse_event_t::array_start:
+        Open(event == json::parse_event_t::object_start);
+        break;
+      case json::parse_event_t::object_end:
+      case json::parse_event_t::array_end:
+        open_.pop_back();
+        break;
+      case json::parse_event_t::key:
+        TakeKey(parsed.get<std::string>());
+        break;
+      case json::parse_event_t::value:
+        NextPath();
+        break;
+    }
+    return true;
+  }
+
+ private:
+  struct Container {
+    bool object = false;
+    std::string path;
+    std::set<std::string> keys;
+    std::string key;        // the member being read (objects)
+    std::size_t index = 0;  // the next element (lists)
+  };
+
+  void Open(bool object) {
+    Container c;
+    c.object = object;
+    c.path = NextPath();
+    open_.push_back(std::move(c));
+  }
+
+  // The place of the value that starts now.
+  std::string NextPath() {
+    if (open_.empty()) return "";
+    Container& c = open_.back();
+    return c.object ? Key(c.path, c.key) : Index(c.path, c.index++);
+  }
+
+  void TakeKey(const std::string& key) {
+    Container& c = open_.back();
+    c.key = key;
+    if (!key.empty() && key[0] == '_') return;  // comments may repeat
+    if (!c.keys.insert(key).second) Fail(Key(c.path, key), "given twice");
+  }
+
+  std::vector<Container> open_;
+};
 
 FrameSpec ParseFrame(const json& j, const std::string& path) {
   CheckKeys(j, path, {"at_ms", "dir", "hex", "length", "filetime", "entry_hex"});
@@ -400,7 +459,11 @@ Bytes PackParams(const std::vector<Param>& params) {
 Scenario ParseScenario(std::string_view json_text) {
   json root;
   try {
-    root = json::parse(json_text.begin(), json_text.end());
+    DuplicateKeyCheck duplicates;
+    root = json::parse(json_text.begin(), json_text.end(),
+                       [&duplicates](int depth, json::parse_event_t event, json& parsed) {
+                         return duplicates(depth, event, parsed);
+                       });
   } catch (const json::parse_error& e) {
     throw ScenarioError(std::string("not valid JSON: ") + e.what());
   }

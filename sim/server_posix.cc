@@ -11,8 +11,10 @@
 #include <memory>
 #include <thread>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -83,11 +85,115 @@ bool FillAddress(const std::string& path, sockaddr_un* addr) {
   return true;
 }
 
-// True when something accepts connections on the socket at path.
+// True when something accepts connections on the socket at addr. The probe does not wait: a
+// listener whose backlog is full (one that does not accept) still counts.
 bool SomeoneListens(const sockaddr_un& addr) {
-  Fd probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  Fd probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (probe.get() < 0) return false;
-  return connect(probe.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0;
+  return connect(probe.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0 || errno == EAGAIN;
+}
+
+// Which file a socket is: brisim removes the device socket at its end only while it is still the
+// one it put in place.
+struct FileId {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+bool IdOf(int dir_fd, const std::string& name, FileId* id) {
+  struct stat st{};
+  if (fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  *id = FileId{st.st_dev, st.st_ino};
+  return true;
+}
+
+// A lock on the device folder (flock), held while a brisim puts its socket in place and while it
+// removes it: two brisims starting at once take turns, and only one finds the name free. The
+// holder keeps it for a few file operations only, so it is tried for a bounded time, every 10 ms.
+class FolderLock {
+ public:
+  FolderLock(int dir_fd, int wait_ms) : fd_(dir_fd) {
+    for (int waited = 0; waited <= wait_ms; waited += 10) {
+      if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        held_ = true;
+        return;
+      }
+      error_ = errno;
+      if (error_ != EWOULDBLOCK && error_ != EINTR) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  ~FolderLock() {
+    if (held_) flock(fd_, LOCK_UN);
+  }
+  bool held() const { return held_; }
+  // Why it is not held.
+  std::string Reason() const {
+    return error_ == EWOULDBLOCK ? "another process holds it" : std::strerror(error_);
+  }
+
+ private:
+  int fd_;
+  bool held_ = false;
+  int error_ = 0;
+};
+
+// Where to bind a name of the folder: through the folder's descriptor, so that the address stays
+// short however long the folder's path is (it must fit the 108 bytes of a socket address).
+// Without /proc, the folder's path itself.
+std::string BindPath(int dir_fd, const std::string& dir, const std::string& name) {
+  const std::string via_fd = "/proc/self/fd/" + std::to_string(dir_fd);
+  struct stat st{};
+  if (stat(via_fd.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return via_fd + "/" + name;
+  return (std::filesystem::path(dir) / name).string();
+}
+
+// Under the folder lock: makes way for the socket. A socket file left by a brisim that did not
+// end cleanly is removed; a live one, or a file that is no socket, is left alone (false, said).
+bool MakeWay(int dir_fd, const std::string& path, const std::string& device, const sockaddr_un& addr) {
+  struct stat st{};
+  if (fstatat(dir_fd, device.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+  if (!S_ISSOCK(st.st_mode)) {
+    std::fprintf(stderr, "brisim: %s exists and is not a socket\n", path.c_str());
+    return false;
+  }
+  if (SomeoneListens(addr)) {
+    std::fprintf(stderr, "brisim: another simulator already listens on %s\n", path.c_str());
+    return false;
+  }
+  unlinkat(dir_fd, device.c_str(), 0);
+  return true;
+}
+
+// Under the folder lock: binds the listener under a temporary name and, once it listens, links it
+// in as the device (a link never replaces a file that is there), so that whoever sees DIR/NAME
+// appear can connect at once. False, said, when it cannot.
+bool PutInPlace(int listener, int dir_fd, const ServerOptions& options, const std::string& path, FileId* id) {
+  const std::string temp = ".brisim-" + std::to_string(getpid());
+  unlinkat(dir_fd, temp.c_str(), 0);  // a leftover of a killed brisim that had the same number
+  sockaddr_un temp_addr{};
+  bool ok = FillAddress(BindPath(dir_fd, options.dir, temp), &temp_addr);
+  int error = ENAMETOOLONG;
+  if (ok) {
+    ok = bind(listener, reinterpret_cast<const sockaddr*>(&temp_addr), sizeof(temp_addr)) == 0 &&
+         listen(listener, 64) == 0 && linkat(dir_fd, temp.c_str(), dir_fd, options.device.c_str(), 0) == 0 &&
+         IdOf(dir_fd, options.device, id);
+    error = errno;
+  }
+  unlinkat(dir_fd, temp.c_str(), 0);
+  if (!ok) std::fprintf(stderr, "brisim: cannot listen on %s: %s\n", path.c_str(), std::strerror(error));
+  return ok;
+}
+
+// At the end: removes the device socket if it is still the one this brisim put in place.
+void RemoveIfOurs(int dir_fd, const std::string& device, const FileId& ours) {
+  // Within a second of the stop request; without the lock after that, the check is still made.
+  FolderLock lock(dir_fd, 1000);
+  FileId now;
+  if (IdOf(dir_fd, device, &now) && now == ours) unlinkat(dir_fd, device.c_str(), 0);
 }
 
 }  // namespace
@@ -105,20 +211,11 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
     std::fprintf(stderr, "brisim: socket path too long: %s\n", path.c_str());
     return 1;
   }
-
-  // A socket file left by a brisim that did not end cleanly is removed; a live one, or a file
-  // that is no socket, is left alone.
-  struct stat st{};
-  if (lstat(path.c_str(), &st) == 0) {
-    if (!S_ISSOCK(st.st_mode)) {
-      std::fprintf(stderr, "brisim: %s exists and is not a socket\n", path.c_str());
-      return 1;
-    }
-    if (SomeoneListens(addr)) {
-      std::fprintf(stderr, "brisim: another simulator already listens on %s\n", path.c_str());
-      return 1;
-    }
-    unlink(path.c_str());
+  // The folder is used through one descriptor for the whole run.
+  Fd dir(open(options.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) {
+    std::fprintf(stderr, "brisim: cannot open %s: %s\n", options.dir.c_str(), std::strerror(errno));
+    return 1;
   }
 
   // SIGTERM and SIGINT are taken as events by the accept loop; connection threads inherit the mask.
@@ -134,22 +231,20 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
     return 1;
   }
 
-  // The socket is bound under a temporary name and renamed into place once it listens, so that
-  // whoever sees DIR/NAME appear can connect at once.
-  const std::string temp_path = path + ".brisim-" + std::to_string(getpid());
-  sockaddr_un temp_addr{};
-  if (!FillAddress(temp_path, &temp_addr)) {
-    std::fprintf(stderr, "brisim: socket path too long: %s\n", temp_path.c_str());
-    return 1;
-  }
-  unlink(temp_path.c_str());
   Fd listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (listener.get() < 0 ||
-      bind(listener.get(), reinterpret_cast<const sockaddr*>(&temp_addr), sizeof(temp_addr)) != 0 ||
-      listen(listener.get(), 64) != 0 || rename(temp_path.c_str(), path.c_str()) != 0) {
-    std::fprintf(stderr, "brisim: cannot listen on %s: %s\n", path.c_str(), std::strerror(errno));
-    unlink(temp_path.c_str());
-    return 1;
+  FileId ours;
+  {
+    FolderLock lock(dir.get(), 5000);
+    if (!lock.held()) {
+      std::fprintf(stderr, "brisim: cannot lock %s: %s\n", options.dir.c_str(), lock.Reason().c_str());
+      return 1;
+    }
+    if (!MakeWay(dir.get(), path, options.device, addr)) return 1;
+    if (listener.get() < 0) {
+      std::fprintf(stderr, "brisim: cannot listen on %s: %s\n", path.c_str(), std::strerror(errno));
+      return 1;
+    }
+    if (!PutInPlace(listener.get(), dir.get(), options, path, &ours)) return 1;
   }
   std::printf("brisim: listening on %s\n", path.c_str());
   std::fflush(stdout);
@@ -185,7 +280,7 @@ int RunServer(const ServerOptions& options, Simulator& sim) {
   }
 
   // Stop: no new connections, wake every connection thread and wait for it.
-  unlink(path.c_str());
+  RemoveIfOurs(dir.get(), options.device, ours);
   for (auto& c : conns) shutdown(c->endpoint.get(), SHUT_RDWR);
   for (auto& c : conns) c->thread.join();
   return 0;

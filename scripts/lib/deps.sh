@@ -3,6 +3,7 @@
 # This is the one list: scripts/test, scripts/package, scripts/demo and CI all install from it.
 #   bri_install_deps        everything scripts/test and scripts/package need
 #   bri_install_demo_deps   only what scripts/demo and the README's tour need
+#   bri_use_ccache          compiles of the builds configured after it go through ccache
 
 # The tools and brisim (Release build without the tests), and text2pcap for the tour's capture.
 bri_demo_packages=(cmake ninja-build g++ pkg-config
@@ -10,6 +11,7 @@ bri_demo_packages=(cmake ninja-build g++ pkg-config
                    wireshark-common)            # text2pcap, for the capture of the README's tour
 bri_packages=("${bri_demo_packages[@]}"
               python3 libgtest-dev libgmock-dev libbenchmark-dev
+              ccache                       # the package builds reuse the test builds' compiles
               tshark                       # the peer decoder of the capture cross-check
               chromium                     # renders lapdecode's HTML call page in its test
               time                         # peak memory in scripts/bench-vs-tshark
@@ -58,4 +60,14 @@ bri_install_deps() {
 
 bri_install_demo_deps() {
   bri_install_packages "${bri_demo_packages[@]}" "$@"
+}
+
+# Every build folder configured from here on compiles through ccache, when it is installed and the
+# caller has not chosen a launcher of their own: scripts/package then builds what scripts/test has
+# compiled already (the same sources with the same flags) from the cache. A folder configured
+# before keeps the launcher it was configured with.
+bri_use_ccache() {
+  command -v ccache >/dev/null || return 0
+  export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+  export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
 }

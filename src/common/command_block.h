@@ -47,14 +47,16 @@ inline constexpr std::uint32_t kStatusDeviceCallFailed = 0xFFFFFFFF;
 // The block knows how much of it can be non-zero: `extent`, below which every byte written since
 // the block was last all zeros lies (setters, replies). The send operation hands only that part to
 // the transport to look at, rather than scanning 262,200 bytes for trailing zeros before every
-// request. Write the block through the setters or bytes(); bytes() for writing gives up the
-// knowledge (extent becomes the whole block) until the next Zero().
+// request. Write the block through the setters or, to write anywhere, through MarkAllWritten(),
+// which gives up that knowledge (extent becomes the whole block) until the next Zero(); bytes()
+// only reads.
 struct CommandBlock {
   std::array<std::uint8_t, kCommandBlockSize> raw;
   std::size_t extent = kCommandBlockSize;  // bytes from here to the end are zero
 
   ByteSpan bytes() const { return ByteSpan(raw); }
-  MutableByteSpan bytes() {
+  // The whole block for writing anywhere; from now on all of it counts as written.
+  MutableByteSpan MarkAllWritten() {
     extent = kCommandBlockSize;
     return MutableByteSpan(raw);
   }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "base/program_message.h"
 #include "platform/platform.h"
 
 namespace {
@@ -77,8 +78,7 @@ void ConsoleWriteError(std::string_view text) {
       return;
     }
   }
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
+  WriteStderr(text);
 }
 
 void ConsolePrintf(const char* format, ...) {

@@ -28,7 +28,8 @@ bool ConsoleWrite(std::string_view text);
 // Whether a write to standard output has failed: what the tool prints can no longer be delivered.
 bool ConsoleOutputGone();
 
-// One line of the tool's own on standard error (not the console output), written at once.
+// One line of the tool's own on standard error (not the console output), written at once and
+// whole (WriteStderr); a ConsoleCapture takes it instead.
 void ConsoleWriteError(std::string_view text);
 
 // printf to the console as one write.

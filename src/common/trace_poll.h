@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // The trace objects in the driver and the poll of one traced line, shared by every program that
-// captures from the adapter (lapmon's capture engine and bricap), so that all of them ask for
+// captures from the adapter (lapmon's poll loop and bricap), so that all of them ask for
 // entries, count the ones the driver dropped and follow the entry numbers across their wrap alike.
 #pragma once
 

@@ -23,6 +23,7 @@ std::atomic<std::uint32_t> LocalZoneGeneration{0};
 // to a second, and the conversion to local time is what costs: it is done once per second.
 struct LocalSecond {
   bool known = false;
+  LocalTimeConversion convert = nullptr;  // the conversion that gave it
   std::uint32_t generation = 0;
   std::uint64_t second = 0;  // FILETIME / kFileTimeUnitsPerSecond
   bool converted = false;    // false: the system could not convert this second
@@ -30,17 +31,20 @@ struct LocalSecond {
 };
 
 // The local time of the second that holds timeStamp, converted when this thread last converted
-// another second (each thread keeps its own).
-const LocalSecond& LocalSecondOf(std::uint64_t timeStamp) {
+// another second or with another conversion (each thread keeps its own).
+const LocalSecond& LocalSecondOf(std::uint64_t timeStamp, LocalTimeConversion convert) {
   thread_local LocalSecond cache;
   const std::uint64_t second = timeStamp / kFileTimeUnitsPerSecond;
   const std::uint32_t generation = LocalZoneGeneration.load(std::memory_order_relaxed);
-  if (cache.known && cache.second == second && cache.generation == generation) return cache;
+  if (cache.known && cache.convert == convert && cache.second == second && cache.generation == generation) {
+    return cache;
+  }
   cache.known = true;
+  cache.convert = convert;
   cache.second = second;
   cache.generation = generation;
   SystemTime local;
-  cache.converted = PlatFileTimeToLocal(second * kFileTimeUnitsPerSecond, &local);
+  cache.converted = convert != nullptr && convert(second * kFileTimeUnitsPerSecond, &local);
   std::string clock;
   for (const std::uint16_t field : {local.hour, local.minute, local.second}) {
     AppendDecimal(clock, field, 2);
@@ -62,7 +66,7 @@ std::string& DiscardedText() {
 void ShowTimeStampOnce(DecodeContext* context, std::string& out, std::uint32_t direction,
                        const char* lineName) {
   if (context->stampShown != 0) return;
-  AppendTimeStamp(out, direction, context->timeStamp, lineName);
+  AppendTimeStamp(out, direction, context->timeStamp, lineName, context->localTime);
   context->stampShown = 1;
 }
 
@@ -90,7 +94,8 @@ void ShowL3Frame(DecodeContext* context, std::string& out, bool shown, const cha
 }
 
 template <typename ViewOn>
-void DecodeTraceFrame(std::string& out, const char* lineName, TraceEntryBytes entry, ViewOn viewOn) {
+void DecodeTraceFrame(std::string& out, const char* lineName, TraceEntryBytes entry, ViewOn viewOn,
+                      LocalTimeConversion localTime) {
   const ByteSpan record(entry);
   std::uint64_t timeStamp = 0;
   ReadLE64(record, kTimeStampOffset, &timeStamp);
@@ -106,6 +111,7 @@ void DecodeTraceFrame(std::string& out, const char* lineName, TraceEntryBytes en
   context.remaining = frameLength;
   context.cursor = frame.data();
   context.frameLength = frameLength;
+  context.localTime = localTime;
 
   // The LAPD address is always two octets; its EA bits are not looked at.
   std::uint8_t a1 = 0;
@@ -130,12 +136,12 @@ void DecodeTraceFrame(std::string& out, const char* lineName, TraceEntryBytes en
 
 }  // namespace
 
-void AppendTimeStamp(std::string& out, std::uint32_t direction, std::uint64_t timeStamp,
-                     const char* lineName) {
+void AppendTimeStamp(std::string& out, std::uint32_t direction, std::uint64_t timeStamp, const char* lineName,
+                     LocalTimeConversion localTime) {
   out += '\n';  // "\n%s%2.2d:%2.2d:%2.2d:%2.2d %s (%s)\n"
   out += Indentation(direction);
   // A time the system cannot convert shows as 00:00:00:00.
-  const LocalSecond* local = timeStamp <= kMaxFileTime ? &LocalSecondOf(timeStamp) : nullptr;
+  const LocalSecond* local = timeStamp <= kMaxFileTime ? &LocalSecondOf(timeStamp, localTime) : nullptr;
   if (local != nullptr && local->converted) {
     out.append(local->clock, sizeof local->clock);
     AppendDecimal(out, static_cast<std::uint32_t>((timeStamp / kFileTimeUnitsPerMillisecond) % 1000), 2);
@@ -149,9 +155,10 @@ void AppendTimeStamp(std::string& out, std::uint32_t direction, std::uint64_t ti
 
 void ForgetLocalTimes() { LocalZoneGeneration.fetch_add(1, std::memory_order_relaxed); }
 
-std::string FormatTimeStamp(std::uint32_t direction, std::uint64_t timeStamp, const char* lineName) {
+std::string FormatTimeStamp(std::uint32_t direction, std::uint64_t timeStamp, const char* lineName,
+                            LocalTimeConversion localTime) {
   std::string text;
-  AppendTimeStamp(text, direction, timeStamp, lineName);
+  AppendTimeStamp(text, direction, timeStamp, lineName, localTime);
   return text;
 }
 
@@ -171,8 +178,9 @@ std::string FormatRawFrame(std::uint32_t direction, ByteSpan frame) {
   return text;
 }
 
-void FormatTraceFrame(std::string& out, const char* lineName, TraceEntryBytes entry, ViewSwitches views) {
-  DecodeTraceFrame(out, lineName, entry, [views](TraceView view) {
+void FormatTraceFrame(std::string& out, const char* lineName, TraceEntryBytes entry, ViewSwitches views,
+                      LocalTimeConversion localTime) {
+  const auto viewOn = [views](TraceView view) {
     switch (view) {
       case TraceView::kRaw:
         return views.raw;
@@ -182,10 +190,11 @@ void FormatTraceFrame(std::string& out, const char* lineName, TraceEntryBytes en
         return views.l3;
     }
     return false;
-  });
+  };
+  DecodeTraceFrame(out, lineName, entry, viewOn, localTime);
 }
 
-void FormatTraceFrame(std::string& out, const char* lineName, TraceEntryBytes entry,
-                      ViewSwitchReader viewOn) {
-  DecodeTraceFrame(out, lineName, entry, viewOn);
+void FormatTraceFrame(std::string& out, const char* lineName, TraceEntryBytes entry, ViewSwitchReader viewOn,
+                      LocalTimeConversion localTime) {
+  DecodeTraceFrame(out, lineName, entry, viewOn, localTime);
 }

@@ -14,6 +14,7 @@
 #include "decode/trace_entry.h"
 #include "decode/trace_entry_codec.h"
 #include "platform/file_input.h"
+#include "platform/platform.h"
 
 namespace lapdecode {
 namespace {
@@ -219,7 +220,7 @@ FileResult Decode(const std::string& label, capture::Reader& reader, LiveSource*
       options.calls->Take(name, frame.file_time, frame.direction, frame.octets, text);
     } else {
       FillEntry(entry, frame);
-      FormatTraceFrame(text, name.c_str(), TraceEntryBytes(entry), options.views);
+      FormatTraceFrame(text, name.c_str(), TraceEntryBytes(entry), options.views, PlatFileTimeToLocal);
     }
     if (text.size() >= kBatchSize && !flush()) return FileResult::kOutputGone;
   }

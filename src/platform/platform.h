@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/system_time.h"
+
 // ---- Driver device --------------------------------------------------------------------------
 
 // Opaque handle of an opened driver device; kInvalidDevice when nothing is open.
@@ -130,13 +132,8 @@ bool PlatCloseEventEndsOnReturn();
 std::uint32_t PlatTickCount();
 void PlatSleep(std::uint32_t milliseconds);
 
-struct SystemTime {
-  std::uint16_t year = 0, month = 0, day_of_week = 0, day = 0;
-  std::uint16_t hour = 0, minute = 0, second = 0, milliseconds = 0;
-};
-
 // FileTimeToLocalFileTime followed by FileTimeToSystemTime: a FILETIME (100 ns units since
-// 1601-01-01 UTC) as local time. False when either conversion fails.
+// 1601-01-01 UTC) as local time. False when either conversion fails. A LocalTimeConversion.
 bool PlatFileTimeToLocal(std::uint64_t file_time, SystemTime* local);
 
 // ---- Files ------------------------------------------------------------------------------------

@@ -5,8 +5,8 @@
 #include "common/console.h"
 #include "common/driver.h"
 #include "platform/platform.h"
-#include "trace/capture.h"
 #include "trace/switches.h"
+#include "trace/teardown.h"
 
 namespace {
 

@@ -2,11 +2,12 @@
 
 #include "common/driver.h"
 #include "platform/platform.h"
-#include "trace/capture.h"
 #include "trace/console_control.h"
 #include "trace/line_table.h"
 #include "trace/options.h"
+#include "trace/poll_loop.h"
 #include "trace/switches.h"
+#include "trace/teardown.h"
 
 int LapmonMain(int argc, char** argv) {
   if (argc < 2) {

@@ -5,7 +5,7 @@
 #include "common/console.h"
 #include "common/driver.h"
 #include "platform/platform.h"
-#include "trace/capture.h"
+#include "trace/poll_loop.h"
 #include "trace/switches.h"
 #include "trace/teardown.h"
 #include "trace/trace_event.h"

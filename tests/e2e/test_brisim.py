@@ -288,6 +288,64 @@ class ProcessTest(unittest.TestCase):
             with Client(sim) as c:
                 self.assertEqual(c.call(OP_ENUM_IDD)[0], 0)
 
+    def test_of_two_started_at_once_one_listens_and_the_other_leaves_its_socket_alone(self):
+        # Both wait, spinning, for a file to appear and then start brisim at the same moment.
+        start = 'while [ ! -e "$1" ]; do :; done; exec "$2" --dir "$3"'
+        with tempfile.TemporaryDirectory() as d, tempfile.TemporaryDirectory() as flags:
+            sock = os.path.join(d, "TESSIX0")
+            for attempt in range(20):
+                go = os.path.join(flags, str(attempt))
+                procs = [subprocess.Popen(["sh", "-c", start, "sh", go, harness.BRISIM, d], stdout=subprocess.PIPE,
+                                          stderr=subprocess.PIPE) for _ in range(2)]
+                try:
+                    time.sleep(0.05)
+                    open(go, "w").close()
+                    deadline = time.monotonic() + 10
+                    while all(p.poll() is None for p in procs):
+                        self.assertLess(time.monotonic(), deadline, "attempt %d: both kept running" % attempt)
+                        time.sleep(0.02)
+                    loser, winner = procs if procs[0].poll() is not None else procs[::-1]
+                    self.assertEqual(loser.returncode, 1, attempt)
+                    self.assertIn(b"already listens", loser.stderr.read())
+                    self.assertEqual(winner.stdout.readline().decode(), "brisim: listening on %s\n" % sock)
+                    with Client(type("Folder", (), {"dir": d})) as c:  # the one that ended took nothing
+                        self.assertEqual(c.call(OP_ENUM_IDD)[0], 0)
+                    winner.terminate()
+                    self.assertEqual(winner.wait(10), 0)
+                    self.assertFalse(os.path.exists(sock))
+                finally:
+                    for p in procs:
+                        if p.poll() is None:
+                            p.kill()
+                        p.wait(10)
+                        p.stdout.close()
+                        p.stderr.close()
+
+    def test_every_socket_path_that_fits_is_used_and_a_longer_one_is_named(self):
+        with tempfile.TemporaryDirectory() as d:
+            for length in (95, 107, 108):  # a socket address holds 107 characters and the NUL
+                path = os.path.join(d, "f" * (length - len(d) - len("//TESSIX0")), "TESSIX0")
+                self.assertEqual(len(path), length)
+                proc = subprocess.Popen([harness.BRISIM, "--dir", os.path.dirname(path)],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                try:
+                    if length == 108:
+                        self.assertEqual(proc.wait(10), 1)
+                        self.assertEqual(proc.stderr.read().decode(), "brisim: socket path too long: %s\n" % path)
+                        continue
+                    self.assertEqual(proc.stdout.readline().decode(), "brisim: listening on %s\n" % path)
+                    with Client(type("Folder", (), {"dir": os.path.dirname(path)})) as c:
+                        self.assertEqual(c.call(OP_ENUM_IDD)[0], 0)
+                    proc.terminate()
+                    self.assertEqual(proc.wait(10), 0)
+                    self.assertEqual(os.listdir(os.path.dirname(path)), [])
+                finally:
+                    if proc.poll() is None:
+                        proc.kill()
+                    proc.wait(10)
+                    proc.stdout.close()
+                    proc.stderr.close()
+
     def test_prints_where_it_listens_and_takes_the_folder_from_the_environment(self):
         with tempfile.TemporaryDirectory() as d:
             folder = os.path.join(d, "devices")
@@ -314,6 +372,14 @@ class ProcessTest(unittest.TestCase):
             r = subprocess.run([harness.BRISIM, "--dir", d, "--scenario", os.path.join(d, "missing.json")],
                                capture_output=True, timeout=10)
             self.assertEqual(r.returncode, 2)
+
+    def test_a_scenario_that_cannot_be_read_is_told_with_the_reason(self):
+        with tempfile.TemporaryDirectory() as d:
+            for name, reason in (("missing.json", "No such file or directory"), ("", "Is a directory")):
+                path = os.path.join(d, name)
+                r = brisim("--dir", d, "--scenario", path)
+                self.assertEqual((r.returncode, r.stderr.decode()),
+                                 (2, "brisim: cannot read scenario %s: %s\n" % (path, reason)))
 
     def test_built_in_scenario_can_be_printed_and_played_back(self):
         with tempfile.TemporaryDirectory() as d:

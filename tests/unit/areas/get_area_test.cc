@@ -49,8 +49,8 @@ std::uint32_t FakeExec(CommandBlock* block) {
   fake->requests.push_back({block->Opcode(), block->LineHandle(), block->Parameter(), RestIsZero(*block)});
   fake->now += fake->exec_cost;
   // Whatever the driver leaves behind must not leak into the next request. A driver may write
-  // anywhere in the block: taken through bytes(), so that the block knows it.
-  block->bytes();
+  // anywhere in the block: it is marked all written, so that the block knows it.
+  block->MarkAllWritten();
   std::fill(block->raw.begin() + kPayloadOffset, block->raw.begin() + kPayloadOffset + 1000, 0x5A);
   std::uint32_t status = 0;
   switch (block->Opcode()) {
@@ -67,7 +67,7 @@ std::uint32_t FakeExec(CommandBlock* block) {
       const bool ready = fake->ready_at_poll >= 0 && poll >= fake->ready_at_poll;
       // Each reply's record bytes carry the poll number, so tests can tell which reply was kept.
       for (std::size_t i = 0; i < kAreaRecordSize; ++i) block->raw[kPayloadOffset + i] = static_cast<std::uint8_t>(poll + 1);
-      WriteLE32(block->bytes(), kPayloadOffset + kAreaStateOffset, ready ? kAreaReady : 1);
+      WriteLE32(block->MarkAllWritten(), kPayloadOffset + kAreaStateOffset, ready ? kAreaReady : 1);
       break;
     }
     default:

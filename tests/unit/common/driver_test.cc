@@ -170,7 +170,24 @@ TEST(FindOperatingSystem, ReportsTheSystemOrWhyNot) {
   CurrentOS = kOsWindowsNt;
 }
 
-// The block knows how far it was written (setters, replies, writes through bytes()) and hands no
+// Reading a block, also one that is not const, keeps what it knows of its extent (else every
+// later request would have the transport scan the whole 262,200 bytes); writing anywhere gives
+// that up until the next Zero().
+TEST(CommandBlock, ReadingKeepsTheExtentWritingAnywhereGivesItUp) {
+  CommandHolder block = AllocateCommand();
+  ASSERT_TRUE(block);
+  block->SetOpcode(OP_TRACE_STATUS);
+  const std::size_t extent = block->extent;
+  EXPECT_LE(extent, kCommandHeaderSize);
+  EXPECT_EQ(GetLE32(block->bytes(), kOpcodeOffset), OP_TRACE_STATUS);
+  EXPECT_EQ(block->extent, extent);
+  WriteLE32(block->MarkAllWritten(), 200000, 1);
+  EXPECT_EQ(block->extent, kCommandBlockSize);
+  block->Zero();
+  EXPECT_EQ(block->extent, 0u);
+}
+
+// The block knows how far it was written (setters, replies, writes through MarkAllWritten()) and hands no
 // less to the transport: a reused block sends what an earlier reply left in it, a write anywhere
 // travels, and after Zero() nothing of it is left. A freed block handed out again is all zeros.
 TEST(ExecuteCmd, SendsEveryByteTheBlockHolds) {
@@ -188,7 +205,7 @@ TEST(ExecuteCmd, SendsEveryByteTheBlockHolds) {
   EXPECT_EQ(ExecuteCmd(block.get()), 0u);
   block->SetOpcode(OP_TRACE_READ);
   EXPECT_EQ(ExecuteCmd(block.get()), 0u);  // the reply's word still in the block
-  WriteLE32(block->bytes(), kFar, 0xF00DCAFE);
+  WriteLE32(block->MarkAllWritten(), kFar, 0xF00DCAFE);
   EXPECT_EQ(ExecuteCmd(block.get()), 0u);
   block->Zero();
   block->SetOpcode(OP_TRACE_READ);
@@ -203,7 +220,7 @@ TEST(ExecuteCmd, SendsEveryByteTheBlockHolds) {
   EXPECT_EQ(requests[3].U32(1000), 0u);
   EXPECT_LE(requests[3].in_sent, kPayloadOffset);
 
-  WriteLE32(block->bytes(), kFar, 0xF00DCAFE);
+  WriteLE32(block->MarkAllWritten(), kFar, 0xF00DCAFE);
   block.reset();
   CommandHolder again = AllocateCommand();
   ASSERT_TRUE(again);

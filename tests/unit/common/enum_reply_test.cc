@@ -12,12 +12,12 @@ namespace {
 std::unique_ptr<CommandBlock> ReplyWith(std::uint16_t count) {
   auto block = std::make_unique<CommandBlock>();
   block->Zero();
-  WriteLE16(block->bytes(), kLineCountOffset, count);
+  WriteLE16(block->MarkAllWritten(), kLineCountOffset, count);
   return block;
 }
 
 void SetLine(CommandBlock& block, std::size_t i, std::uint32_t handle, const std::string& field) {
-  WriteLE32(block.bytes(), kLineHandlesOffset + 4 * i, handle);
+  WriteLE32(block.MarkAllWritten(), kLineHandlesOffset + 4 * i, handle);
   for (std::size_t c = 0; c < field.size() && c < kLineNameFieldSize; ++c) {
     block.raw[kLineNamesOffset + kLineNameFieldSize * i + c] = static_cast<std::uint8_t>(field[c]);
   }

@@ -14,6 +14,7 @@
 #include "decode/frame_display.h"
 #include "decode/trace_entry.h"
 #include "decode/trace_entry_codec.h"
+#include "platform/platform.h"
 
 namespace decode_test {
 
@@ -67,7 +68,7 @@ class Views {
 // Everything the frame display shows for the entry.
 inline std::string Decode(const Entry& entry, const char* lineName = "LINE1") {
   std::string text;
-  FormatTraceFrame(text, lineName, TraceEntryBytes(entry), CurrentViews());
+  FormatTraceFrame(text, lineName, TraceEntryBytes(entry), CurrentViews(), PlatFileTimeToLocal);
   return text;
 }
 

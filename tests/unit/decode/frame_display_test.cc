@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "decode_test_util.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -37,14 +38,31 @@ TEST_F(FrameDisplay, TimeStampLine) {
       {0x80000000U, 999, "\n" + kNet + "03:04:05:999 LINE1 (N)\n"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(FormatTimeStamp(c.direction, FileTimeAt(c.milliseconds), "LINE1"), c.expected)
+    EXPECT_EQ(FormatTimeStamp(c.direction, FileTimeAt(c.milliseconds), "LINE1", PlatFileTimeToLocal),
+              c.expected)
         << c.milliseconds;
   }
 }
 
 // A capture time the system cannot convert shows as zeros rather than as stale or random digits.
 TEST_F(FrameDisplay, UnconvertibleTimeStampShowsZeros) {
-  EXPECT_EQ(FormatTimeStamp(0, 0xFFFFFFFFFFFFFFFFULL, "LINE1"), "\n00:00:00:00 LINE1 (T)\n");
+  EXPECT_EQ(FormatTimeStamp(0, 0xFFFFFFFFFFFFFFFFULL, "LINE1", PlatFileTimeToLocal),
+            "\n00:00:00:00 LINE1 (T)\n");
+}
+
+// The line shows what the caller's conversion gives, and one second kept from one conversion is
+// never shown for another (or for none).
+TEST_F(FrameDisplay, TimeStampShowsTheCallersConversion) {
+  const LocalTimeConversion noon = [](std::uint64_t, SystemTime* local) {
+    local->hour = 12;
+    return true;
+  };
+  const LocalTimeConversion fails = [](std::uint64_t, SystemTime*) { return false; };
+  const std::uint64_t t = FileTimeAt(7);
+  EXPECT_EQ(FormatTimeStamp(0, t, "L", noon), "\n12:00:00:07 L (T)\n");
+  EXPECT_EQ(FormatTimeStamp(0, t, "L", fails), "\n00:00:00:00 L (T)\n");
+  EXPECT_EQ(FormatTimeStamp(0, t, "L", PlatFileTimeToLocal), "\n03:04:05:07 L (T)\n");
+  EXPECT_EQ(FormatTimeStamp(0, t, "L", nullptr), "\n00:00:00:00 L (T)\n");
 }
 
 TEST_F(FrameDisplay, TimeStampFollowsTheLocalZone) {
@@ -52,7 +70,7 @@ TEST_F(FrameDisplay, TimeStampFollowsTheLocalZone) {
   GTEST_SKIP() << "Windows takes the time zone from the system";
 #endif
   decode_test::UseTimeZone("UTC-2");  // two hours east of UTC
-  EXPECT_EQ(FormatTimeStamp(0, FileTimeAt(7), "L"), "\n05:04:05:07 L (T)\n");
+  EXPECT_EQ(FormatTimeStamp(0, FileTimeAt(7), "L", PlatFileTimeToLocal), "\n05:04:05:07 L (T)\n");
 }
 
 // Local time is converted once per second of capture time and kept for the frames of that
@@ -88,12 +106,14 @@ TEST_F(FrameDisplay, TimeStampsOfManyFramesMatchTheirOwnConversion) {
   for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "UTC0", "CET-1CEST,M3.5.0,M10.5.0/3"}) {
     decode_test::UseTimeZone(zone);
     for (const std::uint64_t t : times) {
-      ASSERT_EQ(FormatTimeStamp(0, t, "L"), expected(t)) << zone << " " << t;
+      ASSERT_EQ(FormatTimeStamp(0, t, "L", PlatFileTimeToLocal), expected(t)) << zone << " " << t;
     }
   }
   decode_test::UseTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
-  EXPECT_EQ(FormatTimeStamp(0, kBeforeSummer + 999 * 10000ULL, "L"), "\n01:59:59:999 L (T)\n");
-  EXPECT_EQ(FormatTimeStamp(0, kBeforeSummer + kSecond + 5 * 10000ULL, "L"), "\n03:00:00:05 L (T)\n");
+  EXPECT_EQ(FormatTimeStamp(0, kBeforeSummer + 999 * 10000ULL, "L", PlatFileTimeToLocal),
+            "\n01:59:59:999 L (T)\n");
+  EXPECT_EQ(FormatTimeStamp(0, kBeforeSummer + kSecond + 5 * 10000ULL, "L", PlatFileTimeToLocal),
+            "\n03:00:00:05 L (T)\n");
 }
 
 TEST_F(FrameDisplay, RawRowsOfNine) {
@@ -219,7 +239,7 @@ TEST_F(FrameDisplay, WhichViewsPrint) {
 TEST_F(FrameDisplay, AppendsToTheCallersText) {
   const auto rr = MakeEntry(0, {0x00, 0x81, 0x01, 0x01});
   std::string text = "before";
-  FormatTraceFrame(text, "LINE1", TraceEntryBytes(rr), ViewSwitches{false, true, false});
+  FormatTraceFrame(text, "LINE1", TraceEntryBytes(rr), ViewSwitches{false, true, false}, PlatFileTimeToLocal);
   EXPECT_EQ(text,
             "before\n03:04:05:07 LINE1 (T)\nQ.921 Decode\n  Sapi: 00 Tei: 064 C/R: C\n"
             "  RR    P/F: F Nr: 000\n");
@@ -238,14 +258,15 @@ TEST_F(FrameDisplay, SwitchesReadOncePerView) {
   };
   const auto setup = MakeEntry(0, {0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05});
   std::string text;
-  FormatTraceFrame(text, "LINE1", TraceEntryBytes(setup), reader);
+  FormatTraceFrame(text, "LINE1", TraceEntryBytes(setup), reader, PlatFileTimeToLocal);
   EXPECT_EQ(asked, (std::vector<TraceView>{TraceView::kRaw, TraceView::kL2, TraceView::kL3}));
   EXPECT_EQ(text.find("Q.931"), std::string::npos);
   EXPECT_NE(text.find("RawFrame\n"), std::string::npos);
 
   asked.clear();
   text.clear();
-  FormatTraceFrame(text, "LINE1", TraceEntryBytes(MakeEntry(0, {0x00, 0x81, 0x01, 0x01})), reader);
+  FormatTraceFrame(text, "LINE1", TraceEntryBytes(MakeEntry(0, {0x00, 0x81, 0x01, 0x01})), reader,
+                   PlatFileTimeToLocal);
   EXPECT_EQ(asked, (std::vector<TraceView>{TraceView::kRaw, TraceView::kL2}));
 }
 

@@ -13,6 +13,7 @@
 #include "capture.h"
 #include "decode/frame_display.h"
 #include "decode_test_util.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ std::string DecodeMix() {
   std::string text;
   for (const brisim::FrameSpec& f : frames) {
     const decode_test::Entry entry = decode_test::MakeEntry(f.direction, f.octets, std::nullopt, *f.filetime);
-    FormatTraceFrame(text, "Tessix1 LINE1", TraceEntryBytes(entry), ViewSwitches{});
+    FormatTraceFrame(text, "Tessix1 LINE1", TraceEntryBytes(entry), ViewSwitches{}, PlatFileTimeToLocal);
   }
   return text;
 }

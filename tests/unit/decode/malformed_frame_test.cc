@@ -18,6 +18,7 @@
 #include "decode/q921.h"
 #include "decode/q931.h"
 #include "decode_test_util.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -149,7 +150,8 @@ TEST_F(MalformedFrame, RandomFramesStayInBounds) {
     WriteLE32(MutableByteSpan(entry.get(), kTraceEntrySize), kFrameLengthOffset,
               static_cast<std::uint32_t>(frameLength));
     text.clear();
-    FormatTraceFrame(text, "FUZZ", TraceEntryBytes(entry.get(), kTraceEntrySize), ViewSwitches{});
+    FormatTraceFrame(text, "FUZZ", TraceEntryBytes(entry.get(), kTraceEntrySize), ViewSwitches{},
+                     PlatFileTimeToLocal);
     EXPECT_FALSE(text.empty());
   }
 }

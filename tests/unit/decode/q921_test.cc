@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decode_test_util.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -134,8 +135,9 @@ TEST(Q921, ViewOffStillConsumes) {
   const auto entry = MakeEntry(0, {0x00, 0x81, 0x02, 0x05, 0x08, 0x01, 0x01, 0x05});
   std::string l3Only;
   std::string both;
-  FormatTraceFrame(l3Only, "L", TraceEntryBytes(entry), ViewSwitches{false, false, true});
-  FormatTraceFrame(both, "L", TraceEntryBytes(entry), ViewSwitches{false, true, true});
+  FormatTraceFrame(l3Only, "L", TraceEntryBytes(entry), ViewSwitches{false, false, true},
+                   PlatFileTimeToLocal);
+  FormatTraceFrame(both, "L", TraceEntryBytes(entry), ViewSwitches{false, true, true}, PlatFileTimeToLocal);
   EXPECT_EQ(l3Only.find("Q.921"), std::string::npos);
   const std::string l3 = "Q.931 Decode\n  Crv=001(T) SETUP\n\n";
   EXPECT_EQ(l3Only.substr(l3Only.find("Q.931")), l3);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decode_test_util.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -184,7 +185,7 @@ TEST(Q931, ViewOffShowsNothing) {
   const auto entry = MakeEntry(0, {0x00, 0x81, 0x03, 0x08, 0x01, 0x01, 0x05, 0xA1});
   for (const bool on : {false, true}) {
     std::string text;
-    FormatTraceFrame(text, "L", TraceEntryBytes(entry), ViewSwitches{false, false, on});
+    FormatTraceFrame(text, "L", TraceEntryBytes(entry), ViewSwitches{false, false, on}, PlatFileTimeToLocal);
     EXPECT_EQ(text.empty(), !on);
   }
 }

@@ -15,6 +15,17 @@ namespace {
 using testing::Frame;
 using testing::MemoryStream;
 
+// The message of the ScenarioError that fn throws; empty when it throws none.
+template <typename Fn>
+std::string Message(Fn fn) {
+  try {
+    fn();
+  } catch (const ScenarioError& e) {
+    return e.what();
+  }
+  return "";
+}
+
 TEST(FaultRules, FlagsAndScenarioKeysReadTheSameRule) {
   const FaultRule flag = ParseFaultFlag("hang:opcode=OP_TRACE_READ,after=3,count=2,ms=5000,conn=1");
   const Scenario s = ParseScenario(
@@ -54,6 +65,20 @@ TEST(FaultRules, BadRulesAreRejectedNamingTheKey) {
   }
   EXPECT_THROW(ParseFaultFlag("hang:ms"), ScenarioError);
   EXPECT_THROW(ParseFaultFlag("hang:count=many"), ScenarioError);
+}
+
+// A negative count or pause is a number all the same: the message says what is wrong with it.
+TEST(FaultRules, NegativeNumbersAreRefusedAsNegative) {
+  const std::string messages[] = {
+      Message([] { ParseScenario(R"({"faults": [{"kind": "hang", "ms": -1}]})"); }),
+      Message([] { ParseFaultFlag("hang:ms=-1"); }),
+      Message([] { ParseFaultFlag("close:after=-0x10"); }),
+  };
+  EXPECT_EQ(messages[0], "faults[0].ms: must not be negative");
+  EXPECT_EQ(messages[1], "--fault hang:ms=-1.ms: must not be negative");
+  EXPECT_EQ(messages[2], "--fault close:after=-0x10.after: must not be negative");
+  EXPECT_EQ(Message([] { ParseFaultFlag("hang:ms=-x"); }),
+            "--fault hang:ms=-x.ms: expected a number, not \"-x\"");
 }
 
 TEST(FaultPlan, PicksRequestsByOpcodeConnectionAndCount) {

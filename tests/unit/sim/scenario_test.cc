@@ -74,6 +74,11 @@ TEST(ParseScenario, ErrorsNameTheKey) {
       {R"({"lines": [{"trace": {"repeat": {"count": "forever"}}}]})", "lines[0].trace.repeat"},
       {R"({"enum": {"count": 70000}})", "enum.count"},
       {R"({"enum": {"raw_names": ["zz"]}})", "enum.raw_names[0]"},
+      // A key given twice would otherwise be taken silently, the last one winning.
+      {R"({"lines": [], "lines": []})", "lines: given twice"},
+      {R"({"lines": [{}, {"trace": {"frames": [1, {"hex": "00", "hex": "01"}]}}]})",
+       "lines[1].trace.frames[1].hex: given twice"},
+      {R"({"lines": [{"areas": {"1": {}, "1": {}}}]})", "lines[0].areas.1: given twice"},
   };
   for (const Case& c : cases) {
     try {
@@ -83,6 +88,14 @@ TEST(ParseScenario, ErrorsNameTheKey) {
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
   }
+}
+
+TEST(ParseScenario, TheSameKeyInOtherObjectsAndRepeatedCommentsAreAccepted) {
+  const Scenario s = ParseScenario(
+      R"({"_c": 1, "_c": 2, "lines": [{"name": "A", "trace": {"capacity": 3}}, {"name": "B", "trace": {"capacity": 4}}]})");
+  ASSERT_EQ(s.lines.size(), 2u);
+  EXPECT_EQ(s.lines[1].name, "B");
+  EXPECT_EQ(s.lines[1].trace.capacity, 4u);
 }
 
 TEST(ParseScenario, TooLargeAreaAndFrameAreRejected) {

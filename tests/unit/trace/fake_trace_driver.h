@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// A small trace driver for the capture tests, served through FakeDriver: per line a window of
+// A small trace driver for the poll and teardown tests, served through FakeDriver: per line a window of
 // available entry numbers, with refusals on demand. Entry n carries n in its first four bytes.
 #pragma once
 

@@ -12,8 +12,9 @@
 
 #include "common/console.h"
 #include "fake_trace_driver.h"
-#include "trace/capture.h"
 #include "trace/line_table.h"
+#include "trace/poll_loop.h"
+#include "trace/teardown.h"
 
 namespace {
 

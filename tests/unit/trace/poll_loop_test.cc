@@ -1,4 +1,4 @@
-#include "trace/capture.h"
+#include "trace/poll_loop.h"
 
 #include <gtest/gtest.h>
 
