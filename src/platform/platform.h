@@ -145,6 +145,12 @@ bool PlatFileTimeToLocal(std::uint64_t file_time, SystemTime* local);
 // When a step fails *error says which, `temp` is removed again and `path` is left as it was.
 bool PlatReplaceFile(const std::string& path, const std::string& temp, std::string_view text, std::string* error);
 
+// Moves the closed file `from` to `to`, never over a file that is there already. Where a rename
+// cannot do it (`to` on another file system) the file is copied, pushed to the disk, and the
+// original removed only then. False with *error when it could not be moved: `from` is then as it
+// was and nothing is left at `to`.
+bool PlatMoveFile(const std::string& from, const std::string& to, std::string* error);
+
 // Removes a file; for a temporary left behind on an early end. Errors are ignored.
 void PlatRemoveFile(const std::string& path);
 

@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "fake_driver.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -79,6 +81,39 @@ TEST(OutputFile, StandardOutputIsNeverRemoved) {
   ASSERT_TRUE(out.Open("-", &error));
   out.CloseAndRemove();
   EXPECT_NE(fcntl(STDOUT_FILENO, F_GETFD), -1);  // still open
+}
+
+}  // namespace
+
+namespace {
+
+std::string Contents(const std::string& path) {
+  std::string text;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buffer[256];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
+// A move never overwrites: a kept capture of the same name is not lost to the next one.
+TEST(MoveFile, MovesButNeverOverAFileThatIsThere) {
+  TempDir dir;
+  const std::string from = dir.path() + "/a", to = dir.path() + "/b", missing = dir.path() + "/none/b";
+  std::string error;
+  ASSERT_TRUE(PlatReplaceFile(from, from + ".new", "new", &error)) << error;
+  ASSERT_TRUE(PlatReplaceFile(to, to + ".new", "old", &error)) << error;
+  EXPECT_FALSE(PlatMoveFile(from, to, &error));
+  EXPECT_NE(error.find(to), std::string::npos) << error;
+  EXPECT_EQ(Contents(to), "old");
+  EXPECT_EQ(Contents(from), "new");
+  EXPECT_FALSE(PlatMoveFile(from, missing, &error));
+  EXPECT_EQ(Contents(from), "new");
+  PlatRemoveFile(to);
+  ASSERT_TRUE(PlatMoveFile(from, to, &error)) << error;
+  EXPECT_EQ(Contents(to), "new");
+  EXPECT_EQ(SizeOf(from), -1);
 }
 
 }  // namespace
