@@ -52,7 +52,7 @@ def number(path):
     return int(os.path.basename(path).split("_")[1])
 
 
-@unittest.skipIf(harness.WINE, "the scenarios' timing is checked natively; Wine runs the ring in test_bricap_wine")
+@unittest.skipIf(harness.WINE, "the scenarios played to the frame run natively; test_bricap.BricapOnWindows keeps files under Wine")
 class KeepFailed(unittest.TestCase):
     # A busy call spans three files of four frames: the ring holds it whole.
     PER_FILE, RING = 4, 4
