@@ -399,11 +399,12 @@ void MakeRoomInRing(Capture& c) {
   c.ring.pop_front();
 }
 
-// --keep-failed: the files marked as evidence are flagged in the ring, and those that are closed
-// (all of them once `current_closed`) leave it for the folder of kept files. A file that cannot be
-// moved stays where it is, out of the ring all the same: it is never deleted. The path where the
-// file being written lies now.
-std::string KeepEvidence(Capture& c, bool current_closed) {
+// --keep-failed, once the file being written is closed: the files still in the ring that were
+// marked as evidence leave it for the folder of kept files. (A call that fails marks the files
+// back to its SETUP's; those the ring had deleted already are gone.) A file that cannot be moved
+// stays where it is, out of the ring all the same: it is never deleted. The path where the file
+// just closed lies now.
+std::string KeepEvidence(Capture& c) {
   if (!c.evidence) return c.path;
   for (const EvidenceWatch::Marked& marked : c.evidence->TakeMarked()) {
     for (RingFile& file : c.ring) {
@@ -414,7 +415,7 @@ std::string KeepEvidence(Capture& c, bool current_closed) {
   std::string current = c.path;
   const std::string& dir = *c.options.keep_failed;
   for (auto it = c.ring.begin(); it != c.ring.end();) {
-    if (it->evidence.empty() || (it->number == c.file_number && !current_closed)) {
+    if (it->evidence.empty()) {
       ++it;
       continue;
     }
@@ -466,7 +467,7 @@ std::optional<End> SwitchFile(Capture& c) {
   AppendFileStatistics(c, false);
   if (std::optional<End> end = Flush(c)) return end;
   c.output.Close();
-  PrintName(c, KeepEvidence(c, true));
+  PrintName(c, KeepEvidence(c));
   MakeRoomInRing(c);
   if (!OpenNextFile(c)) return End::kOpenFailed;
   if (std::optional<End> end = StartFile(c)) return end;
@@ -602,10 +603,10 @@ int FinishCapture(Capture& c, CommandBlock& block, End end) {
   if (c.evidence) c.evidence->Finish();
   if (end != End::kOpenFailed) {
     c.output.Close();
-    const std::string closed = KeepEvidence(c, true);
+    const std::string closed = KeepEvidence(c);
     if (c.options.multiple_files) PrintName(c, closed);
   } else {
-    KeepEvidence(c, true);
+    KeepEvidence(c);
   }
   c.printname.Close();
   TornDown.store(true);

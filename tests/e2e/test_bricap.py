@@ -585,9 +585,8 @@ def host_path(path):
 
 @unittest.skipUnless(harness.WINE, "natively, Bricap and BricapFileSets hold the same cases and more")
 class BricapOnWindows(unittest.TestCase):
-    """bricap.exe through the relay driver: a capture that ends by its duration, a ring of files,
-    and a ring that keeps the files of failed calls (files opened, written, moved by the Windows
-    code of the platform layer)."""
+    """bricap.exe through the relay driver: files opened, written, deleted and moved by the Windows
+    half of the platform layer, and standard output in binary mode."""
 
     def setUp(self):
         self.tmp = tempfile.mkdtemp(prefix="bri-bricap-")
@@ -595,20 +594,20 @@ class BricapOnWindows(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.tmp, ignore_errors=True)
 
-    @staticmethod
-    def ticking(every_ms=20):
-        return scenario(line("L0", 0x1001, [{"at_ms": 0, "dir": 0, "hex": "00 01 7f"},
-                                            {"at_ms": 5, "dir": 1, "hex": "00 01 73"}],
-                             repeat={"count": "forever", "every_ms": every_ms}))
+    def capture(self, args, frames=("00 01 7f",), sc=None):
+        sc = sc or scenario(line("L0", 0x1001, [{"at_ms": i, "dir": i % 2, "hex": h} for i, h in enumerate(frames)],
+                                 repeat={"count": "forever", "every_ms": 20}))
+        with Sim(sc) as sim:
+            started = time.monotonic()
+            done = harness.run(BRICAP, args, sim, timeout=60)
+            self.elapsed = time.monotonic() - started
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return done
 
     def test_a_capture_ends_by_its_duration_with_the_file_whole(self):
         out = os.path.join(self.tmp, "one.pcapng")
-        with Sim(self.ticking()) as sim:
-            started = time.monotonic()
-            done = harness.run(BRICAP, ["-w", host_path(out), "-a", "duration:2"], sim, timeout=60)
-            elapsed = time.monotonic() - started
-        self.assertEqual(done.returncode, 0, done.stderr)
-        self.assertLess(elapsed, 2 + 8)  # Wine's start and end take seconds of their own
+        done = self.capture(["-w", host_path(out), "-a", "duration:2"], frames=("00 01 7f", "00 01 73"))
+        self.assertLess(self.elapsed, 2 + 8)  # Wine's start and end take seconds of their own
         frames = file_frames(out)
         self.assertGreater(len(frames), 10)
         self.assertEqual(set(frames), {b"\x00\x01\x7f", b"\x00\x01\x73"})
@@ -616,45 +615,27 @@ class BricapOnWindows(unittest.TestCase):
         self.assertEqual(drop_counts(out)[1], [(len(frames), 0)])
 
     def test_standard_output_takes_the_capture_byte_for_byte(self):
-        # A console program's standard output in text mode would turn every 0A byte into 0D 0A.
-        with Sim(scenario(line("L0", 0x1001, [{"at_ms": 0, "dir": 0, "hex": "00 0a 0d 0a 1a ff"}],
-                               repeat={"count": "forever", "every_ms": 20}))) as sim:
-            done = harness.run(BRICAP, ["-w", "-", "-c", "20"], sim, timeout=60)
-        self.assertEqual(done.returncode, 0, done.stderr)
+        # In text mode, a console program's standard output would turn each 0A into 0D 0A.
         out = os.path.join(self.tmp, "stdout.pcapng")
         with open(out, "wb") as f:
-            f.write(done.stdout)
+            f.write(self.capture(["-w", "-", "-c", "20"], frames=("00 0a 0d 0a 1a ff",)).stdout)
         self.assertEqual(file_frames(out), [b"\x00\x0a\x0d\x0a\x1a\xff"] * 20)
 
-    def test_a_ring_keeps_the_newest_files_whole(self):
-        with Sim(self.ticking()) as sim:
-            done = harness.run(BRICAP, ["-w", host_path(os.path.join(self.tmp, "set.pcapng")), "-b", "packets:5",
-                                        "-b", "files:3", "-b", "printname:-", "-c", "40"], sim, timeout=60)
-        self.assertEqual(done.returncode, 0, done.stderr)
+    def test_a_ring_keeps_the_newest_files_and_moves_failed_calls_aside(self):
+        done = self.capture(["-w", host_path(os.path.join(self.tmp, "set.pcapng")), "-b", "packets:5", "-b",
+                             "files:3", "-b", "printname:-", "-c", "40"])
         files = file_set(self.tmp)
         self.assertEqual([int(os.path.basename(p).split("_")[1]) for p in files], [6, 7, 8])
-        for path in files:
-            self.assertEqual(len(file_frames(path)), 5, path)
-        printed = done.stdout.decode().splitlines()
-        self.assertEqual(len(printed), 8)
-        self.assertEqual(printed[-3:], [host_path(p) for p in files])
+        self.assertEqual([len(file_frames(p)) for p in files], [5, 5, 5])
+        self.assertEqual(done.stdout.decode().splitlines()[-3:], [host_path(p) for p in files])
 
-    def test_a_ring_moves_the_files_of_failed_calls_aside(self):
-        from test_bricap_keep import fast_scenario  # the scenarios played fast
+        from test_bricap_keep import fast_scenario  # brisim's scenarios played fast
         kept = os.path.join(self.tmp, "kept")
         os.mkdir(kept)
-        with Sim(fast_scenario("busy")[0]) as sim:
-            done = harness.run(BRICAP, ["-w", host_path(os.path.join(self.tmp, "set.pcapng")), "-b", "packets:4",
-                                        "-b", "files:4", "--keep-failed", host_path(kept), "-c", "44"],
-                               sim, timeout=60)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        moved = file_set(kept)
-        self.assertGreater(len(moved), 3, done.stderr)
+        done = self.capture(["-w", host_path(os.path.join(self.tmp, "busy.pcapng")), "-b", "packets:4", "-b",
+                             "files:4", "--keep-failed", host_path(kept), "-c", "44"], sc=fast_scenario("busy")[0])
         self.assertIn(b"ended busy, cause 17", done.stderr)
-        ring = file_set(self.tmp)
-        self.assertLessEqual(len(ring), 4)
-        self.assertEqual(sum(len(file_frames(p)) for p in moved + ring) % 4, 0)  # whole files, none torn
-
+        self.assertEqual([len(file_frames(p)) for p in file_set(kept, prefix="busy")], [4] * 9)
 
 if __name__ == "__main__":
     unittest.main()
