@@ -182,11 +182,12 @@ std::uint64_t* Tracker::Find(const Key& key) {
 void Tracker::OnMessage(const Frame& frame, std::uint8_t tei, bool broadcast_frame, ByteSpan message) {
   std::size_t body_start = 0;
   const std::optional<q931::Header> header = q931::ReadHeader(message, &body_start);
-  // The dummy and the global call reference name no call.
-  if (!header || header->call_ref_length == 0 || header->call_ref == 0) return;
+  // The dummy and the global call reference name no call, nor does a value longer than two octets
+  // (more than a call reference holds: what it would be cut to is another call's).
+  if (!header || header->call_ref_length == 0 || header->call_ref_length > 2 || header->call_ref == 0) return;
   const ByteSpan body = message.subspan(body_start);
   const Side chosen_by = header->call_ref_flag ? Other(frame.from) : frame.from;
-  const Key key{frame.line, tei, header->call_ref, chosen_by};
+  const Key key{frame.line, tei, header->call_ref, header->call_ref_length, chosen_by};
 
   if (header->message_type == q931::kSetup && !header->call_ref_flag) {
     if (const std::uint64_t* id = Find(key)) {

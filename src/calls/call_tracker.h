@@ -122,6 +122,7 @@ class Tracker {
     std::string_view line;
     std::uint8_t tei = 0;
     std::uint16_t call_ref = 0;
+    std::uint8_t call_ref_length = 1;  // the one-octet and the two-octet value 5 are two calls
     Side chosen_by = Side::kUser;
     auto operator<=>(const Key&) const = default;
   };

@@ -56,10 +56,16 @@ class Watchdog {
     std::lock_guard<std::mutex> lock(mutex_);
     temp_ = std::move(path);
   }
-  // From here on the run ends by itself: the watchdog says nothing more.
+  // From here on the run writes its own answer: the watchdog says nothing more. Should the answer
+  // still not be written at the time limit (a reader that takes none), the run ends UNKNOWN.
   void Finishing() {
     std::lock_guard<std::mutex> lock(mutex_);
     finishing_ = true;
+  }
+  // The answer is written; the run ends by itself.
+  void Written() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    written_ = true;
   }
 
  private:
@@ -75,7 +81,9 @@ class Watchdog {
   void Watch() {
     std::unique_lock<std::mutex> lock(mutex_);
     if (wake_.wait_for(lock, std::chrono::seconds(seconds_), [this] { return done_; })) return;
-    if (finishing_) return;
+    if (written_) return;
+    // Standard output takes nothing (and standard error may be the same pipe): no word more.
+    if (finishing_) std::_Exit(ExitOf(State::kUnknown));
     if (!temp_.empty()) PlatRemoveFile(temp_);
     ConsoleWrite(UnknownOutput("timed out after " + std::to_string(seconds_) + " s while " + StageText()));
     std::_Exit(ExitOf(State::kUnknown));
@@ -88,6 +96,7 @@ class Watchdog {
   std::condition_variable wake_;
   bool done_ = false;
   bool finishing_ = false;
+  bool written_ = false;
   std::string stage_ = "starting";
   std::string temp_;
   std::thread thread_;
@@ -165,11 +174,13 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 bool WriteMetrics(Run& run, Watchdog& watchdog, State state, std::string* error) {
   if (run.options.prometheus_file.empty()) return true;
   const std::string& path = run.options.prometheus_file;
-  const std::string temp = path + "." + std::to_string(PlatProcessId()) + ".tmp";
   watchdog.Stage("writing " + path);
+  std::string target;
+  if (!PlatReplaceTarget(path, &target, error)) return false;
+  const std::string temp = PlatTempBeside(target);
   watchdog.TempFile(temp);
   const PromRun prom{run.driver_up, SecondsSince(run.start), state};
-  const bool ok = PlatReplaceFile(path, temp, PrometheusText(prom, run.lines), error);
+  const bool ok = PlatReplaceFile(target, temp, PrometheusText(prom, run.lines), error);
   watchdog.TempFile("");
   return ok;
 }
@@ -180,8 +191,9 @@ int EndUnknown(Run& run, Watchdog& watchdog, const std::string& why) {
   std::string text = why;
   if (!WriteMetrics(run, watchdog, State::kUnknown, &error)) text += "; " + error;
   watchdog.Finishing();
-  if (!ConsoleWrite(UnknownOutput(text))) return kExitOutputGone;
-  return ExitOf(State::kUnknown);
+  const bool written = ConsoleWrite(UnknownOutput(text));
+  watchdog.Written();
+  return written ? ExitOf(State::kUnknown) : kExitOutputGone;
 }
 
 int CheckLines(Run& run, Watchdog& watchdog) {
@@ -251,10 +263,10 @@ int CheckLines(Run& run, Watchdog& watchdog) {
   }
   watchdog.Finishing();
   CloseDriver();
-  if (!ConsoleWrite(PluginOutput(run.lines, result, run.options.thresholds, run.options.verbosity, note))) {
-    return kExitOutputGone;
-  }
-  return ExitOf(result.state);
+  const bool written =
+      ConsoleWrite(PluginOutput(run.lines, result, run.options.thresholds, run.options.verbosity, note));
+  watchdog.Written();
+  return written ? ExitOf(result.state) : kExitOutputGone;
 }
 
 }  // namespace

@@ -8,19 +8,27 @@ namespace {
 
 constexpr std::size_t kProblemsNamed = 3;  // lines named in the status line; the rest are counted
 
+enum class Breaks { kKeep, kReplace };
+
 // Text for the status line and the lines after it: a "|" would start perfdata there, and control
-// characters from a driver's names have no place in it.
-std::string Clean(std::string_view text) {
+// characters from a driver's names have no place in it. The status line is one line whatever a
+// name or an argument holds, and so is each adapter line's line: only the text this program puts
+// together keeps its own line breaks.
+std::string Clean(std::string_view text, Breaks breaks) {
   std::string out(text);
   for (char& c : out) {
     const auto u = static_cast<unsigned char>(c);
+    const bool layout = breaks == Breaks::kKeep && (c == '\n' || c == '\t');
     if (c == '|')
       c = '/';
-    else if ((u < 0x20 && c != '\n' && c != '\t') || u == 0x7F)
+    else if ((u < 0x20 && !layout) || u == 0x7F)
       c = '_';
   }
   return out;
 }
+
+// A name or reason from the driver, the registry or the command line, for inside one line.
+std::string OneLine(std::string_view text) { return Clean(text, Breaks::kReplace); }
 
 std::string Number(std::int64_t value) { return std::to_string(value); }
 
@@ -142,13 +150,13 @@ std::string PluginOutput(const std::vector<LineCheck>& lines, const CheckResult&
   out += " - ";
   if (!note.empty()) out += note + "; ";
   out += StatusText(lines, result);
-  out = Clean(out) + " | " + Perfdata(lines, result, thresholds) + "\n";
+  out = OneLine(out) + " | " + Perfdata(lines, result, thresholds) + "\n";
   std::string details;
   for (const LineCheck& line : lines) {
-    AppendF(details, "%d %s: %s - %s", line.index, line.name.c_str(), StateName(line.verdict.state),
-            line.verdict.reason.c_str());
+    AppendF(details, "%d %s: %s - %s", line.index, OneLine(line.name).c_str(), StateName(line.verdict.state),
+            OneLine(line.verdict.reason).c_str());
     if (!line.ras_name.empty() || !line.usage.empty()) {
-      AppendF(details, " (RAS %s, %s)", line.ras_name.c_str(), line.usage.c_str());
+      AppendF(details, " (RAS %s, %s)", OneLine(line.ras_name).c_str(), OneLine(line.usage).c_str());
     }
     if (verbosity >= 1) details += LayerDetail(line);
     details += '\n';
@@ -160,9 +168,9 @@ std::string PluginOutput(const std::vector<LineCheck>& lines, const CheckResult&
       }
     }
   }
-  return out + Clean(details);
+  return out + Clean(details, Breaks::kKeep);
 }
 
-std::string UnknownOutput(const std::string& why) { return "BRI UNKNOWN - " + Clean(why) + "\n"; }
+std::string UnknownOutput(const std::string& why) { return "BRI UNKNOWN - " + OneLine(why) + "\n"; }
 
 }  // namespace check_bri

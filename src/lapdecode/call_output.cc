@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace lapdecode {
 
 CallSession::CallSession(CallOptions options) : options_(std::move(options)) {}
@@ -81,6 +83,15 @@ bool CallSession::Finish(std::string& text, std::string* error) {
   });
   const std::string page =
       calls::FormatHtmlPage(title_.empty() ? options_.html : title_, page_, summary_, not_drawn_);
+  // A file (or a file's link) gets a new page beside it, renamed over it, so that a browser or a
+  // failed write never leaves half a page in place of the old one. What a rename would destroy
+  // (a device, a pipe) is written straight.
+  std::string target, not_a_file;
+  if (PlatReplaceTarget(options_.html, &target, &not_a_file)) {
+    if (PlatReplaceFile(target, PlatTempBeside(target), page, error)) return true;
+    *error = options_.html + ": cannot write: " + *error;
+    return false;
+  }
   std::FILE* file = std::fopen(options_.html.c_str(), "wb");
   if (file == nullptr) {
     *error = options_.html + ": cannot write: " + std::strerror(errno);

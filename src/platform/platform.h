@@ -143,7 +143,13 @@ bool PlatFileTimeToLocal(std::uint64_t file_time, SystemTime* local);
 // Writes text into the new file `temp` (refused when it already exists: no link is followed) and
 // renames it over `path`, so that a reader sees the old file or the new one and never a part.
 // When a step fails *error says which, `temp` is removed again and `path` is left as it was.
-bool PlatReplaceFile(const std::string& path, const std::string& temp, std::string_view text, std::string* error);
+bool PlatReplaceFile(const std::string& path, const std::string& temp, std::string_view text,
+                     std::string* error);
+
+// Where a replacement of `path` belongs: `path` itself, or the file its symbolic links lead to (which
+// need not exist yet), so that a link stays a link. False with *error when that is something a
+// rename would destroy rather than replace, such as a device or a pipe, or when the links loop.
+bool PlatReplaceTarget(const std::string& path, std::string* target, std::string* error);
 
 // Moves the closed file `from` to `to`, never over a file that is there already. Where a rename
 // cannot do it (`to` on another file system) the file is copied, pushed to the disk, and the
@@ -156,3 +162,14 @@ void PlatRemoveFile(const std::string& path);
 
 // The running process's id, for names of temporary files.
 std::uint32_t PlatProcessId();
+
+// The new file a replacement of `target` is written into: TARGET.pid.tmp beside it, with the name
+// cut where it would be longer than a folder takes.
+inline std::string PlatTempBeside(const std::string& target) {
+  constexpr std::size_t kMaxName = 255;
+  const std::string suffix = "." + std::to_string(PlatProcessId()) + ".tmp";
+  const std::size_t slash = target.find_last_of("/\\");
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  if (target.size() - start + suffix.size() <= kMaxName) return target + suffix;
+  return target.substr(0, start + kMaxName - suffix.size()) + suffix;
+}

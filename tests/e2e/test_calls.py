@@ -8,7 +8,9 @@ import csv
 import io
 import json
 import os
+import resource
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
@@ -117,6 +119,30 @@ class CallOutputs(unittest.TestCase):
         done = lapdecode(["--html", os.path.join(self.tmp, "no", "such", "page.html"), self.capture])
         self.assertEqual(done.returncode, 1)
         self.assertIn(b"cannot write", done.stderr)
+
+    def test_html_page_replaced_whole(self):
+        folder = tempfile.mkdtemp(prefix="page-", dir=self.tmp)
+        page = os.path.join(folder, "calls.html")
+        with open(page, "w") as f:
+            f.write("old page\n")
+
+        def small_files():  # a write past 20 KiB fails (EFBIG) instead of ending the run
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (20000, 20000))
+
+        done = subprocess.run([LAPDECODE, "--html", page, self.capture], stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=60, preexec_fn=small_files)
+        self.assertEqual(done.returncode, 1, done.stderr)
+        self.assertRegex(done.stderr, rb"^lapdecode: .*calls\.html: cannot write: ")
+        with open(page) as f:
+            self.assertEqual(f.read(), "old page\n")  # not cut to 20 KiB
+        self.assertEqual(os.listdir(folder), ["calls.html"])
+        # Through a link: the file it leads to gets the page, the link stays.
+        os.symlink("calls.html", os.path.join(folder, "link.html"))
+        self.assertEqual(lapdecode(["--html", os.path.join(folder, "link.html"), self.capture]).returncode, 0)
+        self.assertTrue(os.path.islink(os.path.join(folder, "link.html")))
+        with open(page) as f:
+            self.assertIn("<svg", f.read())
 
     @unittest.skipUnless(shutil.which("chromium"), "chromium is not installed")
     def test_html_page_renders_in_chromium(self):

@@ -3,9 +3,12 @@
 time bounds, bad input from the driver and the command line, and its metrics file. Under Wine the
 verdict cases run with check_bri.exe through the relay driver."""
 
+import fcntl
 import os
+import stat
 import subprocess
 import tempfile
+import time
 import unittest
 
 import harness
@@ -129,6 +132,27 @@ class BadInput(unittest.TestCase):
                 self.assertLess(took, 3.5)
                 self.assertEqual(os.listdir(folder), [])  # no temporary left behind
 
+    @unittest.skipIf(harness.WINE, "a Linux pipe that nobody reads")
+    def test_reader_that_takes_no_output_meets_the_timeout(self):
+        # The -vvv output of two lines into a pipe of one page that nobody reads: the run still
+        # ends by -t.
+        with Sim(scenario("default")) as sim:
+            for blocking in (True, False):
+                read_end, write_end = os.pipe()
+                fcntl.fcntl(write_end, fcntl.F_SETPIPE_SZ, 4096)
+                os.set_blocking(write_end, blocking)
+                started = time.monotonic()
+                proc = subprocess.Popen([CHECK_BRI, "-vvv", "-t", "1"], stdout=write_end, env=sim.env())
+                os.close(write_end)
+                try:
+                    self.assertEqual(proc.wait(timeout=10), 3)
+                    self.assertLess(time.monotonic() - started, 2.5)
+                finally:
+                    if proc.poll() is None:
+                        proc.kill()
+                        proc.wait()
+                    os.close(read_end)
+
     @unittest.skipUnless(PROMTOOL, "promtool (Debian package prometheus) is not installed")
     def test_malformed_area_records(self):
         records = sorted(os.listdir(CORPUS_DIR))
@@ -189,6 +213,36 @@ class BadInput(unittest.TestCase):
                 self.assertEqual(os.listdir(folder), ["bri.prom"])
             finally:
                 os.chmod(folder, 0o755)
+
+
+    @unittest.skipIf(harness.WINE, "symbolic links, pipes and devices of Linux")
+    def test_metrics_file_behind_a_link_or_not_a_file(self):
+        with Sim(scenario("line_up")) as sim, tempfile.TemporaryDirectory() as folder:
+            at = lambda name: os.path.join(folder, name)
+            os.mkdir(at("real"))
+            os.symlink("real/bri.prom", at("link"))          # leads to a file not made yet
+            os.symlink(at("link"), at("link2"))              # a link to a link
+            os.mkfifo(at("fifo"))
+            specials = ["fifo"]
+            if os.geteuid() == 0:
+                os.mknod(at("full"), 0o600 | stat.S_IFCHR, os.makedev(1, 7))
+                os.symlink("full", at("fulllink"))
+                specials += ["full", "fulllink"]
+            for name in ["link", "link2", "n" * 250]:
+                status, out, err, _ = check_bri(sim, "--prometheus", at(name))
+                self.assertEqual(status, 0, name[:20] + ": " + out + err)
+                self.assertTrue(os.path.islink(at("link")))
+                with open(at(name)) as f:
+                    self.assertIn("bri_up 1", f.read())
+            for name in specials:
+                status, out, err, _ = check_bri(sim, "--prometheus", at(name))
+                self.assertEqual(status, 3, name + ": " + out + err)
+                self.assertRegex(first_line(out), r"^BRI UNKNOWN - .*/(fifo|full) is not a regular file; 1 of 1 lines up")
+            self.assertTrue(stat.S_ISFIFO(os.lstat(at("fifo")).st_mode))
+            if os.geteuid() == 0:
+                self.assertTrue(stat.S_ISCHR(os.lstat(at("full")).st_mode))
+            self.assertEqual(sorted(os.listdir(at("real"))), ["bri.prom"])
+            self.assertFalse([n for n in os.listdir(folder) if n.endswith(".tmp")])
 
 
 @unittest.skipUnless(PROMTOOL, "promtool (Debian package prometheus) is not installed")

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -46,6 +47,37 @@ bool PlatReplaceFile(const std::string& path, const std::string& temp, std::stri
   }
   if (!ok) ::unlink(temp.c_str());
   return ok;
+}
+
+bool PlatReplaceTarget(const std::string& path, std::string* target, std::string* error) {
+  constexpr int kMaxLinks = 40;  // as the kernel's own limit on links in one lookup
+  std::string current = path;
+  for (int hop = 0; hop <= kMaxLinks; ++hop) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) {
+      // A new file, a file to replace, or a failure that creating the new file will report. A
+      // folder stays: the rename over it fails.
+      *target = current;
+      return true;
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      *error = current + " is not a regular file";
+      return false;
+    }
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) {
+      if (n >= 0) errno = ENAMETOOLONG;
+      *error = Reason("cannot follow the link", current);
+      return false;
+    }
+    link.resize(static_cast<std::size_t>(n));
+    const std::size_t slash = current.rfind('/');
+    current = link[0] == '/' || slash == std::string::npos ? link : current.substr(0, slash + 1) + link;
+  }
+  errno = ELOOP;
+  *error = Reason("cannot follow the link", path);
+  return false;
 }
 
 namespace {

@@ -44,6 +44,12 @@ bool PlatReplaceFile(const std::string& path, const std::string& temp, std::stri
   return ok;
 }
 
+// Windows' devices (NUL, CON, ...) refuse a move over them; a link there is replaced as a file is.
+bool PlatReplaceTarget(const std::string& path, std::string* target, std::string* /*error*/) {
+  *target = path;
+  return true;
+}
+
 bool PlatMoveFile(const std::string& from, const std::string& to, std::string* error) {
   // Without MOVEFILE_REPLACE_EXISTING a file at `to` refuses the move; onto another volume the
   // system copies the file and deletes the original once the copy is done.

@@ -195,6 +195,39 @@ TEST(CallTracker, CallReferencesNameCallsPerSideAndAreReused) {
   EXPECT_EQ(ended[3].tei, 65);
 }
 
+// A call reference is its value in its length: the one-octet 5, the two-octet 5 and a longer
+// field whose last octets read 5 are not one call, and a field too long to be a call reference
+// touches no call at all.
+TEST(CallTracker, CallReferenceFormsAreNotMixed) {
+  const auto frame = [](Side from, Octets call_ref, std::uint8_t type) {
+    Octets f = {static_cast<std::uint8_t>(from == N ? 0x02 : 0x00), 0x81, 0x00, 0x00, 0x08,
+                static_cast<std::uint8_t>(call_ref.size())};
+    f.insert(f.end(), call_ref.begin(), call_ref.end());
+    f.push_back(type);
+    return f;
+  };
+  Octets fifteen(13, 0x89);
+  fifteen.insert(fifteen.end(), {0x00, 0x05});
+  const Octets frames[] = {
+      frame(U, {0x05}, kSetup),                // a call with the one-octet value 5
+      frame(N, {0x80, 0x05}, kConnect),        // the two-octet 5: another call (of no SETUP)
+      frame(N, fifteen, kRelComp),             // fifteen octets ending in 00 05: no call
+      frame(N, {0x81, 0x00, 0x05}, kRelComp),  // three octets: no call
+      frame(U, {0x00, 0x07}, kSetup),          // a two-octet call of its own
+      frame(N, {0x80, 0x07}, kConnect),
+  };
+  std::vector<Call> ended;
+  Tracker tracker({}, [&ended](Call&& c) { ended.push_back(std::move(c)); });
+  for (const Octets& f : frames) tracker.Feed(Frame{"bri0", kStart, f[0] == 0x02 ? N : U, f});
+  tracker.Finish();
+  ASSERT_EQ(ended.size(), 2u);
+  EXPECT_EQ(ended[0].call_ref, 5);
+  EXPECT_EQ(ended[0].outcome, Outcome::kOpen);
+  EXPECT_EQ(ended[0].messages, 1u);
+  EXPECT_EQ(ended[1].call_ref, 7);
+  EXPECT_EQ(ended[1].outcome, Outcome::kAnswered);
+}
+
 TEST(CallTracker, SetupSentAgainBeforeAnAnswerIsTheSameCall) {
   const std::vector<Step> steps = {
       {N, kSetup, {}, 127, 4, true}, {N, kSetup, {}, 127, 4, true}, {U, kConnect, {}, 64, 4}};

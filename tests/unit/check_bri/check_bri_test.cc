@@ -122,6 +122,28 @@ TEST(Escaping, PerfdataLabelsAndPrometheusLabelValues) {
   for (const auto& [in, out] : prom) EXPECT_EQ(PromLabelValue(in), out);
 }
 
+// Whatever a driver's names or the command line hold, the status line stays one line with its
+// perfdata, and each adapter line stays one line.
+TEST(Escaping, NamesCannotBreakThePluginOutputsLines) {
+  LineCheck down = Line(State::kCritical);
+  down.name = "a\nBRI OK - b|c";
+  down.ras_name = "r\nx";
+  LineCheck up = Line(State::kOk, true);
+  up.name = "u\r\n9 fake: OK";
+  const std::vector<LineCheck> lines = {down, up};
+  const std::string out = PluginOutput(lines, Summarize(lines, {}), {}, 0, "note\nmore");
+  std::vector<std::string> rows;
+  for (std::size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
+    rows.push_back(out.substr(start, end - start));
+  ASSERT_EQ(rows.size(), 3U) << out;
+  EXPECT_EQ(rows[0].rfind("BRI CRITICAL - note_more; 1 of 2 lines up: a_BRI OK - b/c r | 'lines_up'=1", 0),
+            0U)
+      << rows[0];
+  EXPECT_EQ(rows[1], "0 a_BRI OK - b/c: CRITICAL - r (RAS r_x, )");
+  EXPECT_EQ(rows[2], "0 u__9 fake: OK: OK - r");
+  EXPECT_EQ(UnknownOutput("no line a\nb\tc"), "BRI UNKNOWN - no line a_b_c\n");
+}
+
 TEST(Measurements, StableSnakeCaseNames) {
   const std::vector<std::pair<const char*, const char*>> names = {
       {"Tx_Frames", "tx_frames"},
