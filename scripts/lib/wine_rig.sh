@@ -87,8 +87,8 @@ bri_wine_e2e() {
   local build rig jobs=${BRI_WINE_JOBS:-2} status=0 i prefixes=()
   build=$(cd "$1" && pwd)
   rig="$build/wine-rig"
-  for exe in src/trace/lapmon.exe src/status/linestat.exe src/check_bri/check_bri.exe sim/brisim.exe \
-             sim/relay/brirelay.sys; do
+  for exe in src/trace/lapmon.exe src/status/linestat.exe src/check_bri/check_bri.exe src/bricap/bricap.exe \
+             sim/brisim.exe sim/relay/brirelay.sys; do
     [ -f "$build/$exe" ] || { echo "wine e2e: $build/$exe was not built"; return 1; }
   done
   echo "wine e2e: making $jobs prefixes under $rig"
@@ -96,7 +96,7 @@ bri_wine_e2e() {
   for ((i = 1; i <= jobs; i++)); do prefixes+=(--prefix "$rig/prefix$i"); done
   BRI_WRAP=wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= \
     BRI_LAPMON="$build/src/trace/lapmon.exe" BRI_LINESTAT="$build/src/status/linestat.exe" \
-    BRI_CHECK_BRI="$build/src/check_bri/check_bri.exe" \
+    BRI_CHECK_BRI="$build/src/check_bri/check_bri.exe" BRI_BRICAP="$build/src/bricap/bricap.exe" \
     BRI_BRISIM="$build/sim/brisim.exe" BRI_RELAY_PROBE="$build/sim/relay/relay_probe.exe" \
     python3 tests/e2e/runner.py --out "$rig/results" "${prefixes[@]}" || status=1
   bri_wine_rig_down "$rig"

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -12,10 +13,12 @@
 #include "base/program_message.h"
 #include "base/version.h"
 #include "bricap/capture_file.h"
+#include "bricap/evidence.h"
 #include "bricap/file_set.h"
 #include "capture/lapd_frames.h"
 #include "common/driver.h"
 #include "common/trace_poll.h"
+#include "decode/trace_entry_codec.h"
 #include "platform/output_file.h"
 #include "platform/platform.h"
 
@@ -123,6 +126,13 @@ struct TracedLine {
   std::uint64_t file_drops = 0;    // drop counts carried by the packets of that file
 };
 
+// A file of the ring: deleted in its turn, unless it holds evidence (--keep-failed).
+struct RingFile {
+  std::string path;
+  std::uint64_t number = 0;
+  std::string evidence;  // why it is kept; empty for a file that goes in its turn
+};
+
 enum class End {
   kSignal,
   kCount,
@@ -162,7 +172,8 @@ struct Capture {
   std::uint64_t file_written = 0;  // bytes
   std::chrono::steady_clock::time_point file_opened;
   std::uint64_t next_interval = 0;  // -b interval: the second (since 1970) of the next switch
-  std::deque<std::string> ring;     // -b files: the files of the ring, oldest first
+  std::deque<RingFile> ring;        // -b files: the files of the ring, oldest first
+  std::unique_ptr<EvidenceWatch> evidence;  // --keep-failed
   OutputFile printname;             // -b printname: a file of names
 
   bool CountReached() const { return options.count != 0 && frames >= options.count; }
@@ -193,6 +204,11 @@ struct FileHooks {
     const std::uint64_t drop = line.pending_drop;
     AppendEntry(capture.pending, line.interface, entry, &line.pending_drop);
     line.file_drops += drop - line.pending_drop;
+    if (capture.evidence) {
+      const TraceEntryFields fields = ReadTraceEntry(entry);
+      capture.evidence->Feed(WrittenFrame{capture.file_number, line.name, fields.file_time,
+                                          fields.direction != 0, fields.octets});
+    }
     ++line.file_frames;
     ++capture.file_packets;
     ++read;
@@ -365,9 +381,9 @@ void PrintName(Capture& c, const std::string& path) {
 // -b files: the new file joins the ring, and the oldest beyond the ring's size goes.
 void KeepRing(Capture& c) {
   if (c.options.ring_files == 0) return;
-  c.ring.push_back(c.path);
+  c.ring.push_back(RingFile{c.path, c.file_number, {}});
   while (c.ring.size() > c.options.ring_files) {
-    std::remove(c.ring.front().c_str());
+    std::remove(c.ring.front().path.c_str());
     c.ring.pop_front();
   }
 }
@@ -379,8 +395,56 @@ void MakeRoomInRing(Capture& c) {
   if (c.options.ring_files == 0 || c.ring.size() < c.options.ring_files) return;
   const std::optional<std::uint64_t> free = PlatFreeBytes(c.options.file);
   if (!free || *free < kRoomToSpare) return;
-  std::remove(c.ring.front().c_str());
+  std::remove(c.ring.front().path.c_str());
   c.ring.pop_front();
+}
+
+// --keep-failed, once the file being written is closed: the files still in the ring that were
+// marked as evidence leave it for the folder of kept files. (A call that fails marks the files
+// back to its SETUP's; those the ring had deleted already are gone.) A file that cannot be moved
+// stays where it is, out of the ring all the same: it is never deleted. The path where the file
+// just closed lies now.
+std::string KeepEvidence(Capture& c) {
+  if (!c.evidence) return c.path;
+  for (const EvidenceWatch::Marked& marked : c.evidence->TakeMarked()) {
+    for (RingFile& file : c.ring) {
+      if (file.number >= marked.first && file.number <= marked.last && file.evidence.empty())
+        file.evidence = marked.reason;
+    }
+  }
+  std::string current = c.path;
+  const std::string& dir = *c.options.keep_failed;
+  for (auto it = c.ring.begin(); it != c.ring.end();) {
+    if (it->evidence.empty()) {
+      ++it;
+      continue;
+    }
+    const std::string kept = KeptFilePath(dir, it->path);
+    std::string error;
+    if (PlatMoveFile(it->path, kept, &error)) {
+      Error("Kept \"" + kept + "\": " + it->evidence + ".");
+      if (it->number == c.file_number) current = kept;
+    } else {
+      Error("\"" + it->path + "\" holds " + it->evidence + ", but could not be moved into \"" + dir + "\" (" +
+            error + "): it stays where it is, out of the ring.");
+    }
+    it = c.ring.erase(it);
+  }
+  return current;
+}
+
+// Refuses a folder for kept files that cannot take one: a file is made in it and removed again.
+bool CheckKeepFolder(const Options& options) {
+  if (!options.keep_failed) return true;
+  const std::string probe = KeptFilePath(*options.keep_failed, ".bricap-" + std::to_string(PlatProcessId()));
+  std::string error;
+  if (!PlatReplaceFile(probe, probe + ".new", "", &error)) {
+    Error("The folder for the kept files (\"" + *options.keep_failed + "\") cannot take a file: " + error +
+          ".");
+    return false;
+  }
+  PlatRemoveFile(probe);
+  return true;
 }
 
 // The section header and the interfaces of a new file. A file whose start cannot be written is
@@ -403,7 +467,7 @@ std::optional<End> SwitchFile(Capture& c) {
   AppendFileStatistics(c, false);
   if (std::optional<End> end = Flush(c)) return end;
   c.output.Close();
-  PrintName(c, c.path);
+  PrintName(c, KeepEvidence(c));
   MakeRoomInRing(c);
   if (!OpenNextFile(c)) return End::kOpenFailed;
   if (std::optional<End> end = StartFile(c)) return end;
@@ -536,9 +600,13 @@ int FinishCapture(Capture& c, CommandBlock& block, End end) {
       status = kExitFailed;
     }
   }
+  if (c.evidence) c.evidence->Finish();
   if (end != End::kOpenFailed) {
     c.output.Close();
-    if (c.options.multiple_files) PrintName(c, c.path);
+    const std::string closed = KeepEvidence(c);
+    if (c.options.multiple_files) PrintName(c, closed);
+  } else {
+    KeepEvidence(c);
   }
   c.printname.Close();
   TornDown.store(true);
@@ -562,12 +630,14 @@ int RunCapture(const Options& options, bool extcap) {
     Error("Capture filters are not supported: every frame of the line is captured.");
     return kExitFailed;
   }
+  if (!CheckKeepFolder(options)) return kExitFailed;
   if (!TryOpenDriverForThisSystem()) {
     SayNoDriver();
     return kExitFailed;
   }
   const DriverCloser driver;
   Capture c(options, extcap);
+  if (options.keep_failed) c.evidence = std::make_unique<EvidenceWatch>();
   if (!ChooseLines(c)) return kExitFailed;
 
   PlatSetCtrlHandler(CaptureCtrlHandler);

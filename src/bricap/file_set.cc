@@ -19,6 +19,13 @@ std::string FileSetName(const std::string& path, std::uint64_t number, const Sys
   return prefix + middle + suffix;
 }
 
+std::string KeptFilePath(const std::string& dir, const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const bool ends_in_separator = !dir.empty() && (dir.back() == '/' || dir.back() == '\\');
+  return dir + (ends_in_separator ? "" : "/") + name;
+}
+
 std::uint64_t NextIntervalBoundary(std::uint64_t now_seconds, std::uint32_t interval) {
   if (interval == 0) return 0;
   return (now_seconds / interval + 1) * interval;

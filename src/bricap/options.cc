@@ -151,6 +151,15 @@ constexpr OptionSpec kCaptureOptions[] = {
     {"-c", true, SetCount},
     {"-a", true, SetAutostop},
     {"-b", true, SetRingBuffer},
+    {"--keep-failed", true,
+     [](Request& r, const std::string& value, std::string* error) {
+       if (value.empty()) {
+         *error = "--keep-failed needs the name of a folder.";
+         return false;
+       }
+       r.options->keep_failed = value;
+       return true;
+     }},
     {"--help", false, Flag<&Request::usage>},
     {"--version", false, Flag<&Request::version>},
 };
@@ -263,6 +272,10 @@ bool ChooseExtcapAction(Request& r, std::string* error) {
 
 // -b asks for files named after -w: never standard output, and switched by some criterion.
 bool CheckMultipleFiles(Options* options, std::string* error) {
+  if (options->keep_failed && options->ring_files == 0) {
+    *error = "--keep-failed keeps files out of a ring: it needs -b files:N (and a criterion to switch by).";
+    return false;
+  }
   if (!options->multiple_files) {
     if (options->stop_files == 0) return true;
     *error = "-a files: counts the files of -b; without -b there is one file.";
@@ -293,8 +306,8 @@ bool ChooseAction(Request& r, std::string* error) {
   } else if (r.version) {
     options->action = Action::kVersion;
   } else if (r.Extcap()) {
-    if (options->multiple_files) {
-      *error = "Multiple files (-b) are for -w PREFIX.pcapng, not for an extcap capture.";
+    if (options->multiple_files || options->keep_failed) {
+      *error = "Multiple files (-b, --keep-failed) are for -w PREFIX.pcapng, not for an extcap capture.";
       return false;
     }
     return ChooseExtcapAction(r, error);
@@ -360,6 +373,8 @@ std::string UsageText() {
          "                           files:NUM - ringbuffer: replace after NUM files\n"
          "                           printname:FILE - print each closed file's name to FILE\n"
          "                           (-, stdout or stderr)\n"
+         "  --keep-failed <dir>      with -b files: move each file that holds a failed call or a\n"
+         "                           lost data link into <dir> when it closes, out of the ring\n"
          "\n"
          "Miscellaneous:\n"
          "  -h                       display this help and exit\n"

@@ -42,6 +42,9 @@ struct Options {
   std::uint64_t switch_packets = 0;      // -b packets:N
   std::uint32_t ring_files = 0;          // -b files:N: a ring of N files, the oldest deleted
   std::optional<std::string> printname;  // -b printname:FILE ("-", "stdout", "stderr" or a file)
+  // --keep-failed DIR: a file of the ring that holds a failed call or a lost data link is moved
+  // into DIR when it closes, out of the rotation.
+  std::optional<std::string> keep_failed;
 
   bool HasSwitchCriterion() const {
     return switch_duration != 0 || switch_interval != 0 || switch_filesize_kb != 0 || switch_packets != 0;

@@ -237,6 +237,7 @@ void Tracker::StartCall(const Frame& frame, const Key& key, bool broadcast) {
   state.call.broadcast = broadcast;
   state.call.placed_by = frame.from;
   state.call.setup = frame.time;
+  state.call.first_tag = frame.tag;
   Key own = key;
   own.line = state.call.line;
   state.keys.push_back(own);

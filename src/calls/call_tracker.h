@@ -77,6 +77,7 @@ struct Call {
   std::uint32_t messages = 0;
   std::vector<LadderRow> ladder;  // kept only when the tracker is asked to
   std::uint32_t ladder_omitted = 0;
+  std::uint64_t first_tag = 0;  // the tag of the frame that started the call
 };
 
 // The cause's text from the Q.931 name tables; empty without a cause.
@@ -88,6 +89,7 @@ struct Frame {
   std::uint64_t time = 0;  // FILETIME
   Side from = Side::kUser;
   ByteSpan octets;
+  std::uint64_t tag = 0;  // the caller's own mark (bricap: the file the frame went into)
 };
 
 inline constexpr std::size_t kDefaultMaxOpenCalls = 1024;

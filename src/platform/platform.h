@@ -149,6 +149,12 @@ bool PlatReplaceFile(const std::string& path, const std::string& temp, std::stri
 // rename would destroy rather than replace, such as a device or a pipe, or when the links loop.
 bool PlatReplaceTarget(const std::string& path, std::string* target, std::string* error);
 
+// Moves the closed file `from` to `to`, never over a file that is there already. Where a rename
+// cannot do it (`to` on another file system) the file is copied, pushed to the disk, and the
+// original removed only then. False with *error when it could not be moved: `from` is then as it
+// was and nothing is left at `to`.
+bool PlatMoveFile(const std::string& from, const std::string& to, std::string* error);
+
 // Removes a file; for a temporary left behind on an early end. Errors are ignored.
 void PlatRemoveFile(const std::string& path);
 

@@ -61,9 +61,6 @@ WINE_EXCLUDED_TESTS = {
     "test_linestat_faults.": "as test_lapmon_faults: the relay driver stands between the fault and the tool "
                              "(and a standard output that cannot be written goes through Wine's own file "
                              "handling, not examined yet)",
-    "test_bricap.": "bricap.exe writing a capture against brisim.exe through the relay is not run "
-                    "here yet: the test drives tshark and Unix signals, which under Wine would need a "
-                    "rig of their own (bricap.exe is built and packed; its file logic is the Linux build's)",
     "test_lapmon_stalled.": "a standard output pipe that nobody reads, or whose reader went away, stalls "
                             "or fails the program through Wine's own console and pipe handling (not "
                             "examined yet)",

@@ -16,6 +16,7 @@ import unittest
 
 import harness
 import lapd_capture
+import wine_rig
 from harness import Sim, wait_for_log
 from lapmon_util import OP_TRACE_CREATE, OP_TRACE_DESTROY, OP_TRACE_READ, OP_TRACE_STOP, line, scenario
 
@@ -79,7 +80,7 @@ def drop_counts(path):
     return packets, statistics
 
 
-@unittest.skipIf(harness.WINE, "bricap.exe under Wine is not run by this suite yet (runner.py says why)")
+@unittest.skipIf(harness.WINE, "tshark reads and drives the captures natively; BricapOnWindows runs bricap.exe")
 @unittest.skipIf(shutil.which("tshark") is None, "tshark is not installed")
 class Bricap(unittest.TestCase):
     def setUp(self):
@@ -277,7 +278,8 @@ def wait_until(predicate, timeout):
         time.sleep(0.05)
 
 
-@unittest.skipIf(harness.WINE, "bricap.exe under Wine is not run by this suite yet (runner.py says why)")
+@unittest.skipIf(harness.WINE, "Unix signals, descriptors and file-size limits are the Linux build's; "
+                 "BricapOnWindows runs bricap.exe")
 class BricapUnderStress(unittest.TestCase):
     """A backlog or a driver that answers every read, closed or non-blocking standard descriptors,
     a trace destroyed by another program, a file that cannot grow, no line to trace."""
@@ -452,7 +454,8 @@ def file_frames(path, complete=True):
     return frames
 
 
-@unittest.skipIf(harness.WINE, "bricap.exe under Wine is not run by this suite yet (runner.py says why)")
+@unittest.skipIf(harness.WINE, "the counts of hundreds of switches and a full tmpfs run natively; "
+                 "BricapOnWindows runs a ring with bricap.exe")
 class BricapFileSets(unittest.TestCase):
     """-b: a set of whole files, switched without losing or doubling a frame, and a ring."""
 
@@ -574,6 +577,65 @@ class BricapFileSets(unittest.TestCase):
         total = sum(len(file_frames(p)) for p in files)
         self.assertIn(b"Packets captured: %d\n" % total, err)
 
+
+def host_path(path):
+    """A path as bricap is given it: under Wine the Windows form of it (drive Z:)."""
+    return wine_rig.win_path(path) if harness.WINE else path
+
+
+@unittest.skipUnless(harness.WINE, "natively, Bricap and BricapFileSets hold the same cases and more")
+class BricapOnWindows(unittest.TestCase):
+    """bricap.exe through the relay driver: files opened, written, deleted and moved by the Windows
+    half of the platform layer, and standard output in binary mode."""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="bri-bricap-")
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def capture(self, args, frames=("00 01 7f",), sc=None):
+        sc = sc or scenario(line("L0", 0x1001, [{"at_ms": i, "dir": i % 2, "hex": h} for i, h in enumerate(frames)],
+                                 repeat={"count": "forever", "every_ms": 20}))
+        with Sim(sc) as sim:
+            started = time.monotonic()
+            done = harness.run(BRICAP, args, sim, timeout=60)
+            self.elapsed = time.monotonic() - started
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return done
+
+    def test_a_capture_ends_by_its_duration_with_the_file_whole(self):
+        out = os.path.join(self.tmp, "one.pcapng")
+        done = self.capture(["-w", host_path(out), "-a", "duration:2"], frames=("00 01 7f", "00 01 73"))
+        self.assertLess(self.elapsed, 2 + 8)  # Wine's start and end take seconds of their own
+        frames = file_frames(out)
+        self.assertGreater(len(frames), 10)
+        self.assertEqual(set(frames), {b"\x00\x01\x7f", b"\x00\x01\x73"})
+        self.assertIn(b"Packets captured: %d" % len(frames), done.stderr)
+        self.assertEqual(drop_counts(out)[1], [(len(frames), 0)])
+
+    def test_standard_output_takes_the_capture_byte_for_byte(self):
+        # In text mode, a console program's standard output would turn each 0A into 0D 0A.
+        out = os.path.join(self.tmp, "stdout.pcapng")
+        with open(out, "wb") as f:
+            f.write(self.capture(["-w", "-", "-c", "20"], frames=("00 0a 0d 0a 1a ff",)).stdout)
+        self.assertEqual(file_frames(out), [b"\x00\x0a\x0d\x0a\x1a\xff"] * 20)
+
+    def test_a_ring_keeps_the_newest_files_and_moves_failed_calls_aside(self):
+        done = self.capture(["-w", host_path(os.path.join(self.tmp, "set.pcapng")), "-b", "packets:5", "-b",
+                             "files:3", "-b", "printname:-", "-c", "40"])
+        files = file_set(self.tmp)
+        self.assertEqual([int(os.path.basename(p).split("_")[1]) for p in files], [6, 7, 8])
+        self.assertEqual([len(file_frames(p)) for p in files], [5, 5, 5])
+        self.assertEqual(done.stdout.decode().splitlines()[-3:], [host_path(p) for p in files])
+
+        from test_bricap_keep import fast_scenario  # brisim's scenarios played fast
+        kept = os.path.join(self.tmp, "kept")
+        os.mkdir(kept)
+        done = self.capture(["-w", host_path(os.path.join(self.tmp, "busy.pcapng")), "-b", "packets:4", "-b",
+                             "files:4", "--keep-failed", host_path(kept), "-c", "44"], sc=fast_scenario("busy")[0])
+        self.assertIn(b"ended busy, cause 17", done.stderr)
+        self.assertEqual([len(file_frames(p)) for p in file_set(kept, prefix="busy")], [4] * 9)
 
 if __name__ == "__main__":
     unittest.main()

@@ -80,6 +80,74 @@ bool PlatReplaceTarget(const std::string& path, std::string* target, std::string
   return false;
 }
 
+namespace {
+
+// Copies the file's bytes into the new file `to` and pushes them to the disk.
+bool CopyInto(const std::string& from, const std::string& to, std::string* error) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    *error = Reason("cannot open", from);
+    return false;
+  }
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (out < 0) {
+    *error = Reason("cannot create", to);
+    ::close(in);
+    return false;
+  }
+  bool ok = true;
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = Reason("cannot read", from);
+      ok = false;
+    }
+    if (n <= 0) break;
+    if (!WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(n)))) {
+      *error = Reason("cannot write", to);
+      ok = false;
+      break;
+    }
+  }
+  if (ok && ::fsync(out) != 0) {
+    *error = Reason("cannot write", to);
+    ok = false;
+  }
+  if (::close(out) != 0 && ok) {
+    *error = Reason("cannot write", to);
+    ok = false;
+  }
+  ::close(in);
+  if (!ok) ::unlink(to.c_str());
+  return ok;
+}
+
+}  // namespace
+
+bool PlatMoveFile(const std::string& from, const std::string& to, std::string* error) {
+  struct stat there {};
+  if (::lstat(to.c_str(), &there) == 0) {
+    errno = EEXIST;
+    *error = Reason("cannot move the file to", to);
+    return false;
+  }
+  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  if (errno != EXDEV) {
+    *error = Reason("cannot move the file to", to);
+    return false;
+  }
+  if (!CopyInto(from, to, error)) return false;
+  if (::unlink(from.c_str()) != 0) {
+    // The original stays where it was, so the copy goes: the file is never in two places.
+    *error = Reason("cannot remove", from);
+    ::unlink(to.c_str());
+    return false;
+  }
+  return true;
+}
+
 void PlatRemoveFile(const std::string& path) { ::unlink(path.c_str()); }
 
 std::uint32_t PlatProcessId() { return static_cast<std::uint32_t>(::getpid()); }

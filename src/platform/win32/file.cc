@@ -50,6 +50,16 @@ bool PlatReplaceTarget(const std::string& path, std::string* target, std::string
   return true;
 }
 
+bool PlatMoveFile(const std::string& from, const std::string& to, std::string* error) {
+  // Without MOVEFILE_REPLACE_EXISTING a file at `to` refuses the move; onto another volume the
+  // system copies the file and deletes the original once the copy is done.
+  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+    *error = Reason("cannot move the file to", to);
+    return false;
+  }
+  return true;
+}
+
 void PlatRemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
 
 std::uint32_t PlatProcessId() { return GetCurrentProcessId(); }

@@ -148,6 +148,10 @@ TEST(BricapOptions, BadCommandLinesSayWhy) {
       {"-b", "printname:", "-b", "packets:1", "-w", "x"},
       {"-b", "packets:1", "--capture", "--extcap-interface", "bri0", "--fifo", "/tmp/f"},
       {"-a", "duration:99999999999", "-w", "x"},
+      {"--keep-failed", "k", "-w", "x"},                                  // no ring to keep files out of
+      {"--keep-failed", "k", "-b", "packets:1", "-w", "x"},               // files, but no ring
+      {"--keep-failed=", "-b", "files:2", "-b", "packets:1", "-w", "x"},  // no folder
+      {"--keep-failed", "k", "--capture", "--extcap-interface", "bri0", "--fifo", "/tmp/f"},
       {"-Dx"},
       {"-x"},
       {"extra"},

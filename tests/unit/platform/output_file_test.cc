@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
 #include <vector>
 
 #include "fake_driver.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -79,6 +81,25 @@ TEST(OutputFile, StandardOutputIsNeverRemoved) {
   ASSERT_TRUE(out.Open("-", &error));
   out.CloseAndRemove();
   EXPECT_NE(fcntl(STDOUT_FILENO, F_GETFD), -1);  // still open
+}
+
+}  // namespace
+
+namespace {
+
+// A move never overwrites: a kept capture is not lost to another of the same name.
+TEST(MoveFile, MovesButNeverOverAFileThatIsThere) {
+  TempDir dir;
+  const std::string from = dir.path() + "/a", to = dir.path() + "/b";
+  std::string error;
+  ASSERT_TRUE(PlatReplaceFile(from, from + ".new", "new", &error)) << error;
+  ASSERT_TRUE(PlatReplaceFile(to, to + ".new", "older", &error)) << error;
+  EXPECT_FALSE(PlatMoveFile(from, to, &error));
+  EXPECT_FALSE(PlatMoveFile(from, dir.path() + "/none/b", &error));
+  EXPECT_EQ(std::make_pair(SizeOf(from), SizeOf(to)), std::make_pair(off_t{3}, off_t{5}));
+  PlatRemoveFile(to);
+  ASSERT_TRUE(PlatMoveFile(from, to, &error)) << error;
+  EXPECT_EQ(std::make_pair(SizeOf(from), SizeOf(to)), std::make_pair(off_t{-1}, off_t{3}));
 }
 
 }  // namespace
