@@ -70,4 +70,8 @@ bri_use_ccache() {
   command -v ccache >/dev/null || return 0
   export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
   export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
+  # Paths inside the clone are hashed relative to it, so that another clone's build (CI makes a
+  # fresh one each run) finds the same objects.
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+  export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 }
