@@ -3,19 +3,13 @@
 #include <algorithm>
 #include <utility>
 
+#include "decode/lapd_codes.h"
 #include "decode/q931_names.h"
 
 namespace bricap {
 namespace {
 
-constexpr std::uint8_t kSignallingSapi = 0;
-constexpr std::uint8_t kManagementSapi = 63;
-constexpr std::uint8_t kBroadcastTei = 127;
-constexpr std::uint8_t kTeiManagementEntity = 0x0F;
-constexpr std::uint8_t kIdRemove = 6;
-
-// U frame control octets with the P/F bit clear.
-constexpr std::uint8_t kUi = 0x03, kDm = 0x0F, kDisc = 0x43, kUa = 0x63, kSabme = 0x6F, kFrmr = 0x87;
+using namespace lapd;  // the LAPD values by their short names
 
 std::string LinkName(std::string_view line, std::uint8_t tei) {
   return "the data link of TEI " + std::to_string(tei) + " on line '" + std::string(line) + "'";

@@ -40,7 +40,7 @@ struct Request {
 // Takes an option's value into the request; false with *error when the value is bad.
 using Setter = bool (*)(Request& r, const std::string& value, std::string* error);
 
-struct OptionSpec {
+struct OptionEntry {
   std::string_view name;  // "--name", or "-x" for a letter
   bool takes_value;
   Setter set;
@@ -136,7 +136,7 @@ bool Flag(Request& r, const std::string&, std::string*) {
 bool Ignored(Request&, const std::string&, std::string*) { return true; }
 
 // The dumpcap-style options of a capture into a file.
-constexpr OptionSpec kCaptureOptions[] = {
+constexpr OptionEntry kCaptureOptions[] = {
     {"-h", false, Flag<&Request::usage>},
     {"-?", false, Flag<&Request::usage>},
     {"-v", false, Flag<&Request::version>},
@@ -166,7 +166,7 @@ constexpr OptionSpec kCaptureOptions[] = {
 
 // Wireshark's extcap requests. A value given to a flag ("--extcap-version=4.0", the caller's
 // version) changes nothing.
-constexpr OptionSpec kExtcapOptions[] = {
+constexpr OptionEntry kExtcapOptions[] = {
     {"--extcap-interfaces", false, Flag<&Request::interfaces>},
     {"--extcap-version", false, Flag<&Request::extcap_version>},
     {"--extcap-dlts", false, Flag<&Request::dlts>},
@@ -195,11 +195,11 @@ constexpr OptionSpec kExtcapOptions[] = {
     {"--debug", false, Ignored},
 };
 
-const OptionSpec* FindOption(std::string_view name) {
+const OptionEntry* FindOption(std::string_view name) {
   for (const auto& table :
-       {std::span<const OptionSpec>(kCaptureOptions), std::span<const OptionSpec>(kExtcapOptions)}) {
-    for (const OptionSpec& spec : table) {
-      if (spec.name == name) return &spec;
+       {std::span<const OptionEntry>(kCaptureOptions), std::span<const OptionEntry>(kExtcapOptions)}) {
+    for (const OptionEntry& entry : table) {
+      if (entry.name == name) return &entry;
     }
   }
   return nullptr;
@@ -217,13 +217,13 @@ bool TakeArgument(int argc, char** argv, int* i, Request& r, std::string* error)
   const std::size_t split = long_form ? std::min(arg.find('='), arg.size()) : 2;
   const std::string_view name = arg.substr(0, split);
   std::string_view rest = arg.substr(std::min(split + (long_form ? 1 : 0), arg.size()));
-  const OptionSpec* spec = FindOption(name);
-  if (spec == nullptr || (!long_form && !spec->takes_value && !rest.empty())) {
+  const OptionEntry* entry = FindOption(name);
+  if (entry == nullptr || (!long_form && !entry->takes_value && !rest.empty())) {
     *error = "Unknown option " + std::string(arg) + ".";
     return false;
   }
   std::string value;
-  if (spec->takes_value) {
+  if (entry->takes_value) {
     const bool attached = long_form ? split < arg.size() : !rest.empty();
     if (attached) {
       value = std::string(rest);
@@ -234,7 +234,7 @@ bool TakeArgument(int argc, char** argv, int* i, Request& r, std::string* error)
       return false;
     }
   }
-  return spec->set(r, value, error);
+  return entry->set(r, value, error);
 }
 
 // The extcap request Wireshark made.

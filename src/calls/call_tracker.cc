@@ -3,20 +3,14 @@
 #include <algorithm>
 #include <array>
 
+#include "decode/lapd_codes.h"
 #include "decode/q931_elements.h"
 #include "decode/q931_names.h"
 
 namespace calls {
 namespace {
 
-constexpr std::uint8_t kBroadcastTei = 127;
-constexpr std::uint8_t kSignallingSapi = 0;
-constexpr std::uint8_t kManagementSapi = 63;
-constexpr std::uint8_t kTeiManagementEntity = 0x0F;
-constexpr std::uint8_t kIdRemove = 6;
-
-// U frame control octets with the P/F bit clear.
-constexpr std::uint8_t kUi = 0x03, kDm = 0x0F, kDisc = 0x43, kSabme = 0x6F;
+using namespace lapd;  // the LAPD values by their short names
 
 Side Other(Side side) { return side == Side::kUser ? Side::kNetwork : Side::kUser; }
 
